@@ -1,0 +1,11 @@
+# Sanitizer instrumentation for the Linux test builds.
+if(BLADEPOST_SANITIZE AND NOT WIN32)
+  string(REPLACE "," ";" _sanitizers "${BLADEPOST_SANITIZE}")
+  set(_flags "")
+  foreach(_sanitizer IN LISTS _sanitizers)
+    list(APPEND _flags "-fsanitize=${_sanitizer}")
+  endforeach()
+  list(APPEND _flags -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_compile_options(${_flags})
+  add_link_options(${_flags})
+endif()

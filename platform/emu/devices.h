@@ -1,0 +1,29 @@
+// Device namespace of the emulated kernel: paths such as \\?\usb#... name
+// devices, not files. A device emulation (the virtual USB bus) installs the
+// opener that resolves them.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/emu/handle_table.h"
+
+namespace emu {
+
+// Returns the opened device object, or null with the reason in `error`.
+using DeviceOpener = std::function<std::shared_ptr<KernelObject>(
+    const std::wstring& path, DWORD access, DWORD flags, DWORD* error)>;
+
+void SetDeviceOpener(DeviceOpener opener);
+
+bool IsDevicePath(const std::wstring& path);
+
+// Opens a device path through the installed opener.
+std::shared_ptr<KernelObject> OpenDevice(const std::wstring& path, DWORD access, DWORD flags,
+                                         DWORD* error);
+
+// Converts a wide path to the UTF-8 bytes POSIX calls take.
+std::string NarrowPath(const std::wstring& path);
+
+}  // namespace emu

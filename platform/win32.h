@@ -1,0 +1,24 @@
+// The one header through which the rest of the code reaches Windows.
+//
+// On Windows it brings in the real Windows headers. On Linux it declares the
+// same names and types, implemented in platform/emu over an emulation of the
+// operations the system uses.
+#pragma once
+
+#ifdef _WIN32
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#include <shlobj.h>
+
+#else
+
+#include "platform/emu/win_types.h"
+#include "platform/emu/kernel_api.h"
+#include "platform/emu/shell_api.h"
+
+#endif
+
+#include "platform/portable.h"

@@ -1,0 +1,141 @@
+// The emulated kernel's file operations fail with the codes Windows gives.
+#include <gtest/gtest.h>
+#include <thread>
+#include <unistd.h>
+
+#include "platform/emu/control.h"
+#include "platform/win32.h"
+#include "tests/support/temp_folder.h"
+
+namespace {
+
+std::wstring Wide(const std::string& text) {
+    return std::wstring(text.begin(), text.end());
+}
+
+HANDLE OpenForReading(const std::string& path, DWORD share = FILE_SHARE_READ) {
+    return CreateFileW(Wide(path).c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+class KernelFiles : public testing::Test {
+  protected:
+    void SetUp() override { emu::ClearFaults(); }
+    void TearDown() override { emu::ClearFaults(); }
+    TempFolder folder;
+};
+
+TEST_F(KernelFiles, OpenFailuresCarryTheWindowsCodes) {
+    MakeFolders(folder / "sub");
+    struct Case {
+        std::string path;
+        DWORD error;
+    } cases[] = {
+        {folder / "missing.plt", ERROR_FILE_NOT_FOUND},
+        {folder / "no-such-folder/file.plt", ERROR_PATH_NOT_FOUND},
+        {folder / "sub", ERROR_ACCESS_DENIED},
+        {"", ERROR_PATH_NOT_FOUND},
+    };
+    for (const Case& c : cases) {
+        SetLastError(0);
+        EXPECT_EQ(OpenForReading(c.path), INVALID_HANDLE_VALUE) << c.path;
+        EXPECT_EQ(GetLastError(), c.error) << c.path;
+    }
+}
+
+TEST_F(KernelFiles, UnreadableFileIsAccessDenied) {
+    if (geteuid() == 0) GTEST_SKIP() << "root reads every file";
+    WriteWholeFile(folder / "secret", "x");
+    chmod((folder / "secret").c_str(), 0);
+    EXPECT_EQ(OpenForReading(folder / "secret"), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+}
+
+TEST_F(KernelFiles, ReadsInChunksAndReportsEndWithZeroBytes) {
+    WriteWholeFile(folder / "job.plt", std::string(1500, 'a'));
+    HANDLE file = OpenForReading(folder / "job.plt");
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetFileSize(file, nullptr), 1500u);
+
+    char buffer[1024];
+    DWORD read = 99;
+    ASSERT_TRUE(ReadFile(file, buffer, sizeof buffer, &read, nullptr));
+    EXPECT_EQ(read, 1024u);
+    ASSERT_TRUE(ReadFile(file, buffer, sizeof buffer, &read, nullptr));
+    EXPECT_EQ(read, 476u);
+    ASSERT_TRUE(ReadFile(file, buffer, sizeof buffer, &read, nullptr));
+    EXPECT_EQ(read, 0u);
+    EXPECT_TRUE(CloseHandle(file));
+}
+
+TEST_F(KernelFiles, ClosedHandlesAreInvalid) {
+    WriteWholeFile(folder / "job.plt", "abc");
+    const std::size_t before = emu::OpenHandleCount();
+    HANDLE file = OpenForReading(folder / "job.plt");
+    EXPECT_EQ(emu::OpenHandleCount(), before + 1);
+    ASSERT_TRUE(CloseHandle(file));
+    EXPECT_EQ(emu::OpenHandleCount(), before);
+
+    EXPECT_FALSE(CloseHandle(file));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    char c;
+    DWORD read = 0;
+    EXPECT_FALSE(ReadFile(file, &c, 1, &read, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_EQ(GetFileSize(file, nullptr), INVALID_FILE_SIZE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+}
+
+TEST_F(KernelFiles, SharingModesAreHonoured) {
+    const std::string path = folder / "job.plt";
+    WriteWholeFile(path, "abc");
+    HANDLE reader = OpenForReading(path);  // shares reading only
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+
+    HANDLE secondReader = OpenForReading(path);
+    EXPECT_NE(secondReader, INVALID_HANDLE_VALUE);
+    HANDLE writer = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_EQ(writer, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+
+    CloseHandle(secondReader);
+    CloseHandle(reader);
+    writer = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_NE(writer, INVALID_HANDLE_VALUE);
+    CloseHandle(writer);
+}
+
+TEST_F(KernelFiles, InjectedFailureHitsExactlyTheNthCall) {
+    const std::string path = folder / "job.plt";
+    WriteWholeFile(path, "abc");
+    emu::FailCall("CreateFileW", 2, ERROR_SHARING_VIOLATION);
+
+    HANDLE first = OpenForReading(path);
+    HANDLE second = OpenForReading(path);
+    DWORD secondError = GetLastError();
+    HANDLE third = OpenForReading(path);
+
+    EXPECT_NE(first, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(second, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(secondError, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_NE(third, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(emu::CallCount("CreateFileW"), 3u);
+    CloseHandle(first);
+    CloseHandle(third);
+}
+
+TEST_F(KernelFiles, LastErrorBelongsToEachThread) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    DWORD seenByOther = 1234;
+    std::thread other([&] {
+        seenByOther = GetLastError();
+        SetLastError(ERROR_ACCESS_DENIED);
+    });
+    other.join();
+    EXPECT_EQ(seenByOther, 0u);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+}  // namespace
