@@ -57,4 +57,14 @@ BENCHMARK(BM_WriterThroughput)->Arg(100000)->UseManualTime()->Unit(benchmark::kM
 
 }  // namespace
 
-BENCHMARK_MAIN();
+// The figures go to standard error: standard output is the log writer's,
+// and it is left unconnected here.
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    benchmark::ConsoleReporter reporter;
+    reporter.SetOutputStream(&std::cerr);
+    reporter.SetErrorStream(&std::cerr);
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return 0;
+}

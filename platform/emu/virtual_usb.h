@@ -29,8 +29,11 @@ struct VirtualDeviceConfig {
     // The whole instance ID, when a test needs an odd one; empty: built from
     // the IDs and the serial.
     std::string instanceId;
-    // SPDRP_LOCATION_PATHS, in order; the first names the port.
+    // SPDRP_LOCATION_PATHS, in order; the first names the port. Empty: the
+    // property cannot be read.
     std::vector<std::string> locationPaths = {"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(1)"};
+    // Whether the device exposes a USB device interface (and so a path).
+    bool hasInterface = true;
     // Alternate setting 0 of the interface, in pipe-index order.
     std::vector<UsbEndpoint> endpoints = {{UsbdPipeTypeBulk, 0x81}, {UsbdPipeTypeBulk, 0x02}};
 };
