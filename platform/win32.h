@@ -11,6 +11,8 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+#include <commctrl.h>
+#include <commdlg.h>
 #include <shlobj.h>
 
 #else
@@ -18,6 +20,8 @@
 #include "platform/emu/win_types.h"
 #include "platform/emu/kernel_api.h"
 #include "platform/emu/shell_api.h"
+#include "platform/emu/user_types.h"
+#include "platform/emu/user_api.h"
 
 #endif
 
