@@ -179,6 +179,7 @@ typedef UINT_PTR(CALLBACK* LPOFNHOOKPROC)(HWND, UINT, WPARAM, LPARAM);
 #define chx1 0x0410
 #define cmb1 0x0470
 #define cmb13 0x047c
+#define edt1 0x0480
 #define stc2 0x0441
 #define stc3 0x0442
 

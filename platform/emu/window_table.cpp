@@ -5,6 +5,7 @@
 #include <unordered_map>
 
 #include "platform/emu/kernel_api.h"
+#include "platform/emu/message_queue.h"
 
 namespace emu {
 namespace {
@@ -41,6 +42,7 @@ LRESULT WindowKind::Handle(HWND window, UINT message, WPARAM wParam, LPARAM lPar
 void WindowKind::Describe(ControlView*) const {}
 
 HWND InsertWindow(const NewWindow& window, std::shared_ptr<WindowKind> kind) {
+    CurrentQueue();  // a thread with a window has a queue, so posts to it arrive
     Table& table = TheTable();
     std::lock_guard<std::mutex> lock(table.mutex);
     HWND handle = reinterpret_cast<HWND>(table.next);
