@@ -13,15 +13,21 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <commdlg.h>
+#include <dbt.h>
+#include <setupapi.h>
 #include <shlobj.h>
+#include <usbiodef.h>
+#include <winusb.h>
 
 #else
 
 #include "platform/emu/win_types.h"
 #include "platform/emu/kernel_api.h"
+#include "platform/emu/setupapi_api.h"
 #include "platform/emu/shell_api.h"
 #include "platform/emu/user_types.h"
 #include "platform/emu/user_api.h"
+#include "platform/emu/winusb_api.h"
 
 #endif
 

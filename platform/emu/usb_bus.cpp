@@ -1,0 +1,117 @@
+#include "platform/emu/usb_bus.h"
+
+#include <algorithm>
+#include <cwctype>
+#include <mutex>
+
+#include "platform/emu/devices.h"
+#include "platform/emu/kernel_api.h"
+
+namespace emu {
+namespace {
+
+struct Bus {
+    std::mutex mutex;
+    std::vector<std::shared_ptr<VirtualDeviceImpl>> present;
+    // Every device ever plugged in stays alive to the end: a transfer in
+    // flight on its engine thread must never hold its last reference.
+    std::vector<std::shared_ptr<VirtualDeviceImpl>> all;
+};
+
+std::wstring Lower(std::wstring text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](wchar_t c) { return static_cast<wchar_t>(std::towlower(c)); });
+    return text;
+}
+
+std::shared_ptr<KernelObject> OpenDevicePath(Bus& bus, const std::wstring& path, DWORD flags,
+                                             DWORD* error) {
+    std::shared_ptr<VirtualDeviceImpl> device;
+    {
+        std::lock_guard<std::mutex> lock(bus.mutex);
+        for (const auto& candidate : bus.present) {
+            if (Lower(candidate->DevicePath()) == Lower(path)) device = candidate;
+        }
+    }
+    *error = ERROR_FILE_NOT_FOUND;
+    if (!device || !device->Opened(error)) return nullptr;
+    return std::make_shared<DeviceFile>(device, (flags & FILE_FLAG_OVERLAPPED) != 0);
+}
+
+Bus& TheBus() {
+    static Bus* bus = [] {
+        auto* created = new Bus;  // devices outlive every static that may close them
+        SetDeviceOpener([created](const std::wstring& path, DWORD, DWORD flags, DWORD* error) {
+            return OpenDevicePath(*created, path, flags, error);
+        });
+        return created;
+    }();
+    return *bus;
+}
+
+std::string Upper(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return text;
+}
+
+std::string MakeInstanceId(const VirtualDeviceConfig& config) {
+    if (!config.instanceId.empty()) return config.instanceId;
+    char ids[32];
+    std::snprintf(ids, sizeof ids, "USB\\VID_%04X&PID_%04X\\", config.vendorId, config.productId);
+    return ids + Upper(config.serial);
+}
+
+// Windows names an interface by the instance ID with '\' turned into '#',
+// prefixed with \\?\ and followed by the interface class.
+std::wstring MakeDevicePath(const std::string& instanceId, std::size_t ordinal) {
+    std::wstring path = L"\\\\?\\";
+    for (char c : instanceId)
+        path.push_back(c == '\\' ? L'#' : static_cast<wchar_t>(std::tolower(c)));
+    // Odd test IDs may repeat; the ordinal keeps every path unique.
+    path += L"#" + std::to_wstring(ordinal) + L"#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
+    return path;
+}
+
+}  // namespace
+
+std::shared_ptr<VirtualDevice> PlugIn(const VirtualDeviceConfig& config) {
+    Bus& bus = TheBus();
+    std::lock_guard<std::mutex> lock(bus.mutex);
+    const std::string instanceId = MakeInstanceId(config);
+    auto device = std::make_shared<VirtualDeviceImpl>(
+        config, MakeDevicePath(instanceId, bus.all.size()), instanceId);
+    bus.present.push_back(device);
+    bus.all.push_back(device);
+    return device;
+}
+
+void Unplug(const std::shared_ptr<VirtualDevice>& device) {
+    Bus& bus = TheBus();
+    std::shared_ptr<VirtualDeviceImpl> removed;
+    {
+        std::lock_guard<std::mutex> lock(bus.mutex);
+        auto it = std::find(bus.present.begin(), bus.present.end(), device);
+        if (it == bus.present.end()) return;
+        removed = *it;
+        bus.present.erase(it);
+    }
+    removed->Remove();
+}
+
+void UnplugAll() {
+    for (const auto& device : PresentDevices()) Unplug(device);
+}
+
+std::vector<std::shared_ptr<VirtualDevice>> PluggedDevices() {
+    auto present = PresentDevices();
+    return std::vector<std::shared_ptr<VirtualDevice>>(present.begin(), present.end());
+}
+
+std::vector<std::shared_ptr<VirtualDeviceImpl>> PresentDevices() {
+    Bus& bus = TheBus();
+    std::lock_guard<std::mutex> lock(bus.mutex);
+    return bus.present;
+}
+
+}  // namespace emu

@@ -1,0 +1,146 @@
+// WinUSB over the virtual devices. An interface handle is a pointer to an
+// object the emulation owns; it is checked before every use, so a freed or
+// foreign handle fails with ERROR_INVALID_HANDLE instead of crashing.
+#include <mutex>
+#include <unordered_map>
+
+#include "platform/emu/faults.h"
+#include "platform/emu/kernel_api.h"
+#include "platform/emu/virtual_device_impl.h"
+
+namespace emu {
+namespace {
+
+struct WinUsbInterface {
+    std::shared_ptr<DeviceFile> file;
+};
+
+struct Interfaces {
+    std::mutex mutex;
+    std::unordered_map<void*, std::unique_ptr<WinUsbInterface>> live;
+};
+
+Interfaces& TheInterfaces() {
+    static Interfaces* interfaces = new Interfaces;
+    return *interfaces;
+}
+
+std::shared_ptr<DeviceFile> FileOf(WINUSB_INTERFACE_HANDLE handle) {
+    Interfaces& interfaces = TheInterfaces();
+    std::lock_guard<std::mutex> lock(interfaces.mutex);
+    auto it = interfaces.live.find(handle);
+    if (it == interfaces.live.end() || it->second->file->IsClosed()) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    return it->second->file;
+}
+
+// The device behind `handle`, or null with the last error set.
+std::shared_ptr<VirtualDeviceImpl> PresentDeviceOf(WINUSB_INTERFACE_HANDLE handle) {
+    auto file = FileOf(handle);
+    if (!file) return nullptr;
+    if (!file->Device()->Present()) {
+        SetLastError(kRemovedDeviceError);
+        return nullptr;
+    }
+    return file->Device();
+}
+
+}  // namespace
+}  // namespace emu
+
+BOOL WINAPI WinUsb_Initialize(HANDLE deviceHandle, PWINUSB_INTERFACE_HANDLE interfaceHandle) {
+    if (emu::InjectedFailure("WinUsb_Initialize")) return FALSE;
+    if (interfaceHandle == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    auto object = emu::LookupHandle(deviceHandle);
+    if (!object) return FALSE;
+    auto file = std::dynamic_pointer_cast<emu::DeviceFile>(object);
+    if (!file) {
+        SetLastError(ERROR_INVALID_FUNCTION);  // not a USB device
+        return FALSE;
+    }
+    if (!file->IsOverlapped()) {
+        SetLastError(ERROR_INVALID_PARAMETER);  // WinUSB needs FILE_FLAG_OVERLAPPED
+        return FALSE;
+    }
+    if (!file->Device()->Present()) {
+        SetLastError(emu::kRemovedDeviceError);
+        return FALSE;
+    }
+    auto created = std::make_unique<emu::WinUsbInterface>(emu::WinUsbInterface{file});
+    *interfaceHandle = created.get();
+    {
+        emu::Interfaces& interfaces = emu::TheInterfaces();
+        std::lock_guard<std::mutex> lock(interfaces.mutex);
+        interfaces.live.emplace(created.get(), std::move(created));
+    }
+    file->Device()->InterfaceOpened();
+    return TRUE;
+}
+
+BOOL WINAPI WinUsb_Free(WINUSB_INTERFACE_HANDLE interfaceHandle) {
+    if (emu::InjectedFailure("WinUsb_Free")) return FALSE;
+    std::unique_ptr<emu::WinUsbInterface> freed;
+    {
+        emu::Interfaces& interfaces = emu::TheInterfaces();
+        std::lock_guard<std::mutex> lock(interfaces.mutex);
+        auto it = interfaces.live.find(interfaceHandle);
+        if (it == interfaces.live.end()) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return FALSE;
+        }
+        freed = std::move(it->second);
+        interfaces.live.erase(it);
+    }
+    freed->file->Device()->InterfaceFreed(freed->file.get());
+    return TRUE;
+}
+
+BOOL WINAPI WinUsb_QueryInterfaceSettings(WINUSB_INTERFACE_HANDLE interfaceHandle,
+                                          UCHAR alternateInterfaceNumber,
+                                          PUSB_INTERFACE_DESCRIPTOR descriptor) {
+    if (emu::InjectedFailure("WinUsb_QueryInterfaceSettings")) return FALSE;
+    auto device = emu::PresentDeviceOf(interfaceHandle);
+    if (!device) return FALSE;
+    if (alternateInterfaceNumber != 0) {
+        SetLastError(ERROR_NO_MORE_ITEMS);
+        return FALSE;
+    }
+    *descriptor = USB_INTERFACE_DESCRIPTOR{};
+    descriptor->bLength = sizeof(USB_INTERFACE_DESCRIPTOR);
+    descriptor->bDescriptorType = 4;  // INTERFACE
+    descriptor->bNumEndpoints = static_cast<UCHAR>(device->Config().endpoints.size());
+    descriptor->bInterfaceClass = 0xFF;  // vendor specific, as WinUSB devices are
+    return TRUE;
+}
+
+BOOL WINAPI WinUsb_QueryPipe(WINUSB_INTERFACE_HANDLE interfaceHandle,
+                             UCHAR alternateInterfaceNumber, UCHAR pipeIndex,
+                             PWINUSB_PIPE_INFORMATION pipeInformation) {
+    if (emu::InjectedFailure("WinUsb_QueryPipe")) return FALSE;
+    auto device = emu::PresentDeviceOf(interfaceHandle);
+    if (!device) return FALSE;
+    const auto& endpoints = device->Config().endpoints;
+    if (alternateInterfaceNumber != 0 || pipeIndex >= endpoints.size()) {
+        SetLastError(ERROR_NO_MORE_ITEMS);
+        return FALSE;
+    }
+    const emu::UsbEndpoint& endpoint = endpoints[pipeIndex];
+    *pipeInformation =
+        WINUSB_PIPE_INFORMATION{endpoint.type, endpoint.address, endpoint.maxPacketSize, 0};
+    return TRUE;
+}
+
+BOOL WINAPI WinUsb_WritePipe(WINUSB_INTERFACE_HANDLE interfaceHandle, UCHAR pipeId, PUCHAR buffer,
+                             ULONG bufferLength, PULONG lengthTransferred,
+                             LPOVERLAPPED overlapped) {
+    if (emu::InjectedFailure("WinUsb_WritePipe")) return FALSE;
+    auto file = emu::FileOf(interfaceHandle);
+    if (!file) return FALSE;
+    return file->Device()->WritePipe(file, pipeId, buffer, bufferLength, lengthTransferred,
+                                     overlapped);
+}
