@@ -20,7 +20,7 @@
 #define IDD_OUTPUT_SELECT_RECT 0, 0, 277, 32
 #define IDD_OUTPUT_SELECT_STYLE (WS_CHILD | DS_SETFONT | DS_FIXEDSYS)
 #define IDD_OUTPUT_SELECT_EXSTYLE WS_EX_TRANSPARENT
-#define IDD_OUTPUT_SELECT_CONTROLS(C)                                                          \
+#define IDD_OUTPUT_SELECT_CONTROLS(C)                                                         \
     C("", IDC_OUTPUT, "COMBOBOX", CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, 54, 7, 155, 90) \
     C("&Output:", -1, "STATIC", SS_LEFT | WS_GROUP, 7, 10, 26, 8)                             \
     C("Refresh", IDC_REFRESH, "BUTTON", BS_PUSHBUTTON | WS_TABSTOP, 221, 7, 50, 14)
@@ -32,8 +32,7 @@
     (WS_POPUP | WS_CAPTION | DS_MODALFRAME | DS_CENTER | DS_SETFONT | DS_FIXEDSYS)
 #define IDD_PROGRESS_EXSTYLE 0
 #define IDD_PROGRESS_CAPTION "Send to Cutter Utility"
-#define IDD_PROGRESS_CONTROLS(C)                                                             \
-    C("Cancel", IDCANCEL, "BUTTON", BS_PUSHBUTTON | WS_TABSTOP, 129, 81, 50, 14)            \
-    C("The file is being sent to the cutter", -1, "STATIC", SS_LEFT | WS_GROUP, 100, 8, 109, \
-      8)                                                                                     \
+#define IDD_PROGRESS_CONTROLS(C)                                                                \
+    C("Cancel", IDCANCEL, "BUTTON", BS_PUSHBUTTON | WS_TABSTOP, 129, 81, 50, 14)                \
+    C("The file is being sent to the cutter", -1, "STATIC", SS_LEFT | WS_GROUP, 100, 8, 109, 8) \
     C("", IDC_PROGRESS, "msctls_progress32", WS_BORDER, 115, 42, 80, 14)

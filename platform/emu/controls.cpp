@@ -100,9 +100,8 @@ class ComboBox : public WindowKind {
             case CB_GETCOUNT:
                 return static_cast<LRESULT>(items_.size());
             case CB_GETLBTEXTLEN:
-                return Valid(static_cast<int>(wParam))
-                           ? static_cast<LRESULT>(items_[wParam].size())
-                           : CB_ERR;
+                return Valid(static_cast<int>(wParam)) ? static_cast<LRESULT>(items_[wParam].size())
+                                                       : CB_ERR;
             case CB_GETLBTEXT:
                 return CopyItem(static_cast<int>(wParam), reinterpret_cast<wchar_t*>(lParam));
             case WM_KEYDOWN:

@@ -25,10 +25,10 @@ namespace emu {
 struct UserAction {
     enum class Kind { Select, Click, Type, Key, Call };
     Kind kind = Kind::Call;
-    int control = 0;  // control ID (Select, Click, Type)
-    int index = 0;    // list position (Select)
-    std::wstring text;  // typed text (Type)
-    WPARAM key = 0;     // virtual key (Key)
+    int control = 0;             // control ID (Select, Click, Type)
+    int index = 0;               // list position (Select)
+    std::wstring text;           // typed text (Type)
+    WPARAM key = 0;              // virtual key (Key)
     std::function<void()> call;  // run on the window's thread (Call)
 
     std::string Describe() const;
@@ -48,11 +48,11 @@ UserAction PressKey(WPARAM virtualKey);
 UserAction Call(std::function<void()> call);
 
 // The same, in the words of the program's dialogs.
-UserAction PickOutput(int index);         // in the "&Output:" list
-UserAction PressRefresh();                // "Refresh"
+UserAction PickOutput(int index);            // in the "&Output:" list
+UserAction PressRefresh();                   // "Refresh"
 UserAction TypeFileName(std::wstring name);  // the file-open dialog's name box
-UserAction PressSend();                   // the file-open dialog's IDOK button
-UserAction PressCancel();                 // IDCANCEL
+UserAction PressSend();                      // the file-open dialog's IDOK button
+UserAction PressCancel();                    // IDCANCEL
 UserAction PressEscape();
 
 // What the user saw of one control.
@@ -72,7 +72,7 @@ struct DialogView {
     HWND window = nullptr;
     int templateId = 0;  // 0 for the file-open dialog
     std::wstring title;
-    RECT rect{};  // window rectangle, screen coordinates
+    RECT rect{};                        // window rectangle, screen coordinates
     std::vector<ControlView> controls;  // every control, child dialogs' included
 
     // The first control with `id`; null when there is none.
@@ -83,7 +83,7 @@ struct DialogView {
 struct FileDialogRecord {
     DWORD thread = 0;
     bool scripted = false;
-    std::vector<DialogView> views;     // each distinct state the user saw
+    std::vector<DialogView> views;      // each distinct state the user saw
     std::vector<std::wstring> refused;  // names refused while it was open
     BOOL result = FALSE;
     std::wstring path;  // the chosen path when result is TRUE
@@ -94,8 +94,8 @@ struct MessageBoxRecord {
     std::thread::id threadId;
     std::string caption;
     std::string text;
-    UINT type = 0;    // MB_* flags as passed
-    int answer = 0;   // the button that closed it
+    UINT type = 0;   // MB_* flags as passed
+    int answer = 0;  // the button that closed it
     bool scripted = false;
 
     UINT Icon() const { return type & MB_ICONMASK; }

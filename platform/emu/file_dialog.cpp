@@ -55,8 +55,9 @@ bool Exists(const std::string& path) {
 // Windows ignores blanks around a typed name and the quotes around it.
 std::wstring Cleaned(std::wstring name) {
     while (!name.empty() && name.back() == L' ') name.pop_back();
-    name.erase(0, name.find_first_not_of(L' ') == std::wstring::npos ? name.size()
-                                                                      : name.find_first_not_of(L' '));
+    name.erase(0, name.find_first_not_of(L' ') == std::wstring::npos
+                      ? name.size()
+                      : name.find_first_not_of(L' '));
     if (name.size() >= 2 && name.front() == L'"' && name.back() == L'"') {
         name = name.substr(1, name.size() - 2);
     }
@@ -245,8 +246,7 @@ BOOL WINAPI GetOpenFileNameW(LPOPENFILENAMEW record) {
     }
     auto kind = std::make_shared<emu::FileDialog>(record, emu::StartFolder(*record));
     HWND top = emu::CreateTop(record, *child, kind);
-    const bool applicationChild =
-        (record->Flags & (OFN_ENABLETEMPLATE | OFN_ENABLEHOOK)) != 0;
+    const bool applicationChild = (record->Flags & (OFN_ENABLETEMPLATE | OFN_ENABLEHOOK)) != 0;
     if (applicationChild && emu::CreateChild(record, *child, top) == nullptr) {
         DestroyWindow(top);
         emu::extendedError = CDERR_DIALOGFAILURE;

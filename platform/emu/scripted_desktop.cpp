@@ -181,8 +181,9 @@ void ScriptedDesktop::DialogShown(HWND window) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         shown_.push_back(view);
-        auto it = std::find_if(dialogScripts_.begin(), dialogScripts_.end(),
-                               [&](const DialogScript& s) { return s.templateId == view.templateId; });
+        auto it =
+            std::find_if(dialogScripts_.begin(), dialogScripts_.end(),
+                         [&](const DialogScript& s) { return s.templateId == view.templateId; });
         if (it == dialogScripts_.end()) return;
         actions = std::move(it->actions);
         dialogScripts_.erase(it);

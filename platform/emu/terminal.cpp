@@ -56,7 +56,11 @@ void Deliver(const Key& key) {
 }
 
 std::size_t Utf8Length(unsigned char lead) {
-    return lead < 0x80 ? 1 : (lead >> 5) == 6 ? 2 : (lead >> 4) == 14 ? 3 : (lead >> 3) == 30 ? 4 : 1;
+    return lead < 0x80         ? 1
+           : (lead >> 5) == 6  ? 2
+           : (lead >> 4) == 14 ? 3
+           : (lead >> 3) == 30 ? 4
+                               : 1;
 }
 
 // Turns one read's bytes into keys. A lone escape byte is the Escape key; an
@@ -73,11 +77,16 @@ void Decode(const unsigned char* bytes, std::size_t count) {
             continue;
         }
         std::size_t length = 1;
-        if (b == 0x1b) key.kind = Key::Kind::Escape;
-        else if (b == 0x03) key.kind = Key::Kind::Interrupt;
-        else if (b == '\r' || b == '\n') key.kind = Key::Kind::Enter;
-        else if (b == 0x7f || b == 0x08) key.kind = Key::Kind::Backspace;
-        else if (b < 0x20) length = 0;  // other control keys mean nothing here
+        if (b == 0x1b)
+            key.kind = Key::Kind::Escape;
+        else if (b == 0x03)
+            key.kind = Key::Kind::Interrupt;
+        else if (b == '\r' || b == '\n')
+            key.kind = Key::Kind::Enter;
+        else if (b == 0x7f || b == 0x08)
+            key.kind = Key::Kind::Backspace;
+        else if (b < 0x20)
+            length = 0;  // other control keys mean nothing here
         else {
             key.kind = Key::Kind::Char;
             length = std::min(Utf8Length(b), count - i);

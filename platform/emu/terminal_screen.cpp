@@ -70,9 +70,12 @@ char Letter(const ControlView& button) {
 
 std::string FileDialogScreen(const DialogView& view) {
     std::string out = "\n== " + NarrowPath(view.title) + " ==\n";
-    if (const ControlView* name = view.Control(cmb13)) out += "  File name: " + NarrowPath(name->text) + "\n";
-    if (const ControlView* types = view.Control(cmb1)) out += "  Files of type: " + NarrowPath(types->text) + "\n";
-    if (const ControlView* readOnly = view.Control(chx1); readOnly != nullptr && readOnly->visible) {
+    if (const ControlView* name = view.Control(cmb13))
+        out += "  File name: " + NarrowPath(name->text) + "\n";
+    if (const ControlView* types = view.Control(cmb1))
+        out += "  Files of type: " + NarrowPath(types->text) + "\n";
+    if (const ControlView* readOnly = view.Control(chx1);
+        readOnly != nullptr && readOnly->visible) {
         out += "  [ ] " + Label(readOnly->text) + "\n";
     }
     for (const ControlView& control : view.controls) {
@@ -97,7 +100,8 @@ std::string FileDialogScreen(const DialogView& view) {
 std::string DialogScreen(const DialogView& view) {
     std::string out = "\n== " + NarrowPath(view.title) + " ==\n";
     for (const ControlView& control : view.controls) {
-        if (Is(control, L"STATIC") && !control.text.empty()) out += "  " + Label(control.text) + "\n";
+        if (Is(control, L"STATIC") && !control.text.empty())
+            out += "  " + Label(control.text) + "\n";
     }
     return out;
 }
@@ -119,7 +123,8 @@ std::vector<UserAction> LineActions(const DialogView& view, const std::wstring& 
     if (line == L"c" || line == L"C") return {PressCancel()};
     if (line.size() == 1) {
         for (const ControlView* button : AppButtons(view)) {
-            if (static_cast<wint_t>(Letter(*button)) == std::towlower(static_cast<wint_t>(line[0]))) {
+            if (static_cast<wint_t>(Letter(*button)) ==
+                std::towlower(static_cast<wint_t>(line[0]))) {
                 return {Click(button->id)};
             }
         }

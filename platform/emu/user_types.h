@@ -39,8 +39,8 @@ typedef UINT_PTR(CALLBACK* LPOFNHOOKPROC)(HWND, UINT, WPARAM, LPARAM);
 #define IS_INTRESOURCE(r) ((reinterpret_cast<ULONG_PTR>(r) >> 16) == 0)
 #define MAKEWPARAM(l, h) (static_cast<WPARAM>(static_cast<DWORD>(MAKELONG(l, h))))
 #define MAKELPARAM(l, h) (static_cast<LPARAM>(static_cast<DWORD>(MAKELONG(l, h))))
-#define MAKELONG(a, b)                                                       \
-    (static_cast<LONG>((static_cast<DWORD>(static_cast<WORD>(a))) |          \
+#define MAKELONG(a, b)                                              \
+    (static_cast<LONG>((static_cast<DWORD>(static_cast<WORD>(a))) | \
                        (static_cast<DWORD>(static_cast<WORD>(b)) << 16)))
 
 #define HWND_TOP (static_cast<HWND>(nullptr))

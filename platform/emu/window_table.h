@@ -28,7 +28,7 @@ class WindowKind {
 
 struct WindowData {
     HWND handle = nullptr;
-    DWORD thread = 0;      // GetCurrentThreadId of the creating thread
+    DWORD thread = 0;       // GetCurrentThreadId of the creating thread
     HWND parent = nullptr;  // the parent of a child window, the owner of a top-level one
     std::wstring className;
     std::wstring text;

@@ -45,13 +45,12 @@ std::wstring Integer(wchar_t conversion, const Spec& spec, va_list& args) {
     if (conversion == L'd' || conversion == L'i') {
         long value = spec.isLong ? va_arg(args, long) : va_arg(args, int);
         if (spec.isShort) value = static_cast<short>(value);
-        std::wstring digits = Number(value < 0 ? 0UL - static_cast<unsigned long>(value)
-                                               : static_cast<unsigned long>(value),
-                                     10, false);
+        std::wstring digits = Number(
+            value < 0 ? 0UL - static_cast<unsigned long>(value) : static_cast<unsigned long>(value),
+            10, false);
         return value < 0 ? L"-" + digits : digits;
     }
-    unsigned long value =
-        spec.isLong ? va_arg(args, unsigned long) : va_arg(args, unsigned int);
+    unsigned long value = spec.isLong ? va_arg(args, unsigned long) : va_arg(args, unsigned int);
     if (spec.isShort) value = static_cast<unsigned short>(value);
     if (conversion == L'u') return Number(value, 10, false);
     std::wstring digits = Number(value, 16, conversion == L'X');
@@ -76,18 +75,25 @@ std::wstring Text(wchar_t conversion, const Spec& spec, va_list& args) {
 
 const wchar_t* ParseSpec(const wchar_t* p, Spec* spec) {
     for (;; ++p) {
-        if (*p == L'-') spec->left = true;
-        else if (*p == L'0') spec->zero = true;
-        else if (*p == L'#') spec->prefix = true;
-        else break;
+        if (*p == L'-')
+            spec->left = true;
+        else if (*p == L'0')
+            spec->zero = true;
+        else if (*p == L'#')
+            spec->prefix = true;
+        else
+            break;
     }
     while (*p >= L'0' && *p <= L'9') spec->width = spec->width * 10 + (*p++ - L'0');
     if (*p == L'.') {
         spec->precision = 0;
-        for (++p; *p >= L'0' && *p <= L'9'; ++p) spec->precision = spec->precision * 10 + (*p - L'0');
+        for (++p; *p >= L'0' && *p <= L'9'; ++p)
+            spec->precision = spec->precision * 10 + (*p - L'0');
     }
-    if (*p == L'l') spec->isLong = true, ++p;
-    else if (*p == L'h') spec->isShort = true, ++p;
+    if (*p == L'l')
+        spec->isLong = true, ++p;
+    else if (*p == L'h')
+        spec->isShort = true, ++p;
     return p;
 }
 

@@ -88,7 +88,8 @@ UINT_PTR CALLBACK OpenDialogHook(HWND dialog, UINT message, WPARAM wParam, LPARA
     }
     if (message == WM_DEMO_AUTO) DriveFileDialog(dialog);
     if (message == WM_COMMAND && LOWORD(wParam) == IDC_OUTPUT && HIWORD(wParam) == CBN_SELCHANGE) {
-        demo.selected = static_cast<int>(SendMessageW(reinterpret_cast<HWND>(lParam), CB_GETCURSEL, 0, 0));
+        demo.selected =
+            static_cast<int>(SendMessageW(reinterpret_cast<HWND>(lParam), CB_GETCURSEL, 0, 0));
     }
     if (message == WM_COMMAND && LOWORD(wParam) == IDC_REFRESH) {
         FillList(GetDlgItem(dialog, IDC_OUTPUT));
@@ -111,7 +112,8 @@ INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
         case WM_SETPROGRESS:
             SendDlgItemMessageW(dialog, IDC_PROGRESS, PBM_SETPOS, wParam, 0);
             if (wParam > 100 && demo.automatic) {
-                demo.finalPosition = static_cast<int>(SendDlgItemMessageW(dialog, IDC_PROGRESS, PBM_GETPOS, 0, 0));
+                demo.finalPosition =
+                    static_cast<int>(SendDlgItemMessageW(dialog, IDC_PROGRESS, PBM_GETPOS, 0, 0));
                 PostMessageW(dialog, WM_KEYDOWN, VK_ESCAPE, 0);  // the user gives up
             }
             return TRUE;
@@ -129,8 +131,8 @@ bool ChooseFile(WCHAR (&fileName)[MAX_PATH]) {
     record.lpstrFile = fileName;
     record.nMaxFile = MAX_PATH;
     record.lpstrTitle = L"Send to Cutter Utility";
-    record.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_ENABLETEMPLATE |
-                   OFN_ENABLEHOOK;
+    record.Flags =
+        OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_ENABLETEMPLATE | OFN_ENABLEHOOK;
     record.lCustData = kMarker;
     record.lpfnHook = OpenDialogHook;
     record.lpTemplateName = MAKEINTRESOURCEW(IDD_OUTPUT_SELECT);
@@ -164,7 +166,8 @@ bool RunProgress() {
         if (IsWindow(dialog) && IsDialogMessageW(dialog, &msg)) continue;
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
-        if (!demo.automatic && IsWindow(dialog) && SendDlgItemMessageW(dialog, IDC_PROGRESS, PBM_GETPOS, 0, 0) >= 100) {
+        if (!demo.automatic && IsWindow(dialog) &&
+            SendDlgItemMessageW(dialog, IDC_PROGRESS, PBM_GETPOS, 0, 0) >= 100) {
             DestroyWindow(dialog);
         }
     }

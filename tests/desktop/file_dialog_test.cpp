@@ -52,8 +52,9 @@ UINT_PTR CALLBACK TestHook(HWND dialog, UINT message, WPARAM wParam, LPARAM lPar
     }
     if (message == WM_COMMAND) {
         const bool fromList = reinterpret_cast<HWND>(lParam) == list;
-        const int selection =
-            HIWORD(wParam) == CBN_SELCHANGE ? static_cast<int>(SendMessageW(list, CB_GETCURSEL, 0, 0)) : -1;
+        const int selection = HIWORD(wParam) == CBN_SELCHANGE
+                                  ? static_cast<int>(SendMessageW(list, CB_GETCURSEL, 0, 0))
+                                  : -1;
         events.push_back({message, wParam, selection, fromList});
         if (LOWORD(wParam) == IDC_REFRESH) Fill(list, listSize);
     }
@@ -82,7 +83,9 @@ class FileDialog : public testing::Test {
         record.FlagsEx = OFN_EX_NOPLACESBAR;
     }
 
-    static std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+    static std::wstring Wide(const std::string& text) {
+        return std::wstring(text.begin(), text.end());
+    }
 
     std::vector<HookEvent> Commands(WORD id) const {
         std::vector<HookEvent> found;
@@ -168,7 +171,8 @@ TEST_F(FileDialog, StartsWithTheRecordsNameAndRelativeNamesUseTheFolder) {
 }
 
 TEST_F(FileDialog, RefreshReachesTheHookAfterTheScriptedCall) {
-    emu::ScriptFileDialog({emu::Call([] { listSize = 2; }), emu::PressRefresh(), emu::PressCancel()});
+    emu::ScriptFileDialog(
+        {emu::Call([] { listSize = 2; }), emu::PressRefresh(), emu::PressCancel()});
     EXPECT_EQ(GetOpenFileNameW(&record), FALSE);
     const auto clicks = Commands(IDC_REFRESH);
     ASSERT_EQ(clicks.size(), 1u);

@@ -222,7 +222,8 @@ TEST_F(MessageLoop, CancelAtAScriptedPositionStopsTheFeed) {
             const std::size_t before = seen.positions.size();
             if (!PostMessageW(dialog, WM_SETPROGRESS, percent, 0)) return;  // gone
             // Next chunk only once this one was shown, or the dialog is gone.
-            seen.changed.wait(lock, [&] { return seen.positions.size() > before || seen.destroyed; });
+            seen.changed.wait(lock,
+                              [&] { return seen.positions.size() > before || seen.destroyed; });
             if (seen.destroyed) return;
         }
     });
