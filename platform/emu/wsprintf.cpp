@@ -10,7 +10,7 @@ namespace {
 
 constexpr std::size_t kLimit = 1024;  // characters, terminator included
 
-struct Spec {
+struct Field {
     bool left = false;
     bool zero = false;
     bool prefix = false;  // '#': 0x before hexadecimal
@@ -30,35 +30,35 @@ std::wstring Number(unsigned long value, unsigned base, bool upper) {
     return out;
 }
 
-std::wstring Pad(std::wstring body, const Spec& spec, bool numeric) {
-    if (body.size() >= spec.width) return body;
-    const std::size_t fill = spec.width - body.size();
-    if (spec.left) return body + std::wstring(fill, L' ');
-    if (spec.zero && numeric) {
+std::wstring Pad(std::wstring body, const Field& field, bool numeric) {
+    if (body.size() >= field.width) return body;
+    const std::size_t fill = field.width - body.size();
+    if (field.left) return body + std::wstring(fill, L' ');
+    if (field.zero && numeric) {
         const std::size_t at = !body.empty() && body[0] == L'-' ? 1 : 0;
         return body.insert(at, std::wstring(fill, L'0'));
     }
     return std::wstring(fill, L' ') + body;
 }
 
-std::wstring Integer(wchar_t conversion, const Spec& spec, va_list& args) {
+std::wstring Integer(wchar_t conversion, const Field& field, va_list& args) {
     if (conversion == L'd' || conversion == L'i') {
-        long value = spec.isLong ? va_arg(args, long) : va_arg(args, int);
-        if (spec.isShort) value = static_cast<short>(value);
+        long value = field.isLong ? va_arg(args, long) : va_arg(args, int);
+        if (field.isShort) value = static_cast<short>(value);
         std::wstring digits = Number(
             value < 0 ? 0UL - static_cast<unsigned long>(value) : static_cast<unsigned long>(value),
             10, false);
         return value < 0 ? L"-" + digits : digits;
     }
-    unsigned long value = spec.isLong ? va_arg(args, unsigned long) : va_arg(args, unsigned int);
-    if (spec.isShort) value = static_cast<unsigned short>(value);
+    unsigned long value = field.isLong ? va_arg(args, unsigned long) : va_arg(args, unsigned int);
+    if (field.isShort) value = static_cast<unsigned short>(value);
     if (conversion == L'u') return Number(value, 10, false);
     std::wstring digits = Number(value, 16, conversion == L'X');
-    if (spec.prefix && value != 0) return (conversion == L'X' ? L"0X" : L"0x") + digits;
+    if (field.prefix && value != 0) return (conversion == L'X' ? L"0X" : L"0x") + digits;
     return digits;
 }
 
-std::wstring Text(wchar_t conversion, const Spec& spec, va_list& args) {
+std::wstring Text(wchar_t conversion, const Field& field, va_list& args) {
     std::wstring text;
     if (conversion == L's') {
         const wchar_t* wide = va_arg(args, const wchar_t*);
@@ -69,31 +69,31 @@ std::wstring Text(wchar_t conversion, const Spec& spec, va_list& args) {
             text.push_back(static_cast<wchar_t>(static_cast<unsigned char>(*p)));
         }
     }
-    if (spec.precision < text.size()) text.resize(spec.precision);
+    if (field.precision < text.size()) text.resize(field.precision);
     return text;
 }
 
-const wchar_t* ParseSpec(const wchar_t* p, Spec* spec) {
+const wchar_t* ParseField(const wchar_t* p, Field* field) {
     for (;; ++p) {
         if (*p == L'-')
-            spec->left = true;
+            field->left = true;
         else if (*p == L'0')
-            spec->zero = true;
+            field->zero = true;
         else if (*p == L'#')
-            spec->prefix = true;
+            field->prefix = true;
         else
             break;
     }
-    while (*p >= L'0' && *p <= L'9') spec->width = spec->width * 10 + (*p++ - L'0');
+    while (*p >= L'0' && *p <= L'9') field->width = field->width * 10 + (*p++ - L'0');
     if (*p == L'.') {
-        spec->precision = 0;
+        field->precision = 0;
         for (++p; *p >= L'0' && *p <= L'9'; ++p)
-            spec->precision = spec->precision * 10 + (*p - L'0');
+            field->precision = field->precision * 10 + (*p - L'0');
     }
     if (*p == L'l')
-        spec->isLong = true, ++p;
+        field->isLong = true, ++p;
     else if (*p == L'h')
-        spec->isShort = true, ++p;
+        field->isShort = true, ++p;
     return p;
 }
 
@@ -109,18 +109,18 @@ int WINAPIV wsprintfW(LPWSTR buffer, LPCWSTR format, ...) {
             out.push_back(*p);
             continue;
         }
-        Spec spec;
-        p = ParseSpec(p + 1, &spec);
+        Field field;
+        p = ParseField(p + 1, &field);
         const wchar_t conversion = *p;
         if (conversion == L'\0') break;
         if (conversion == L'%') {
             out.push_back(L'%');
         } else if (conversion == L'c' || conversion == L'C') {
-            out += Pad(std::wstring(1, static_cast<wchar_t>(va_arg(args, int))), spec, false);
+            out += Pad(std::wstring(1, static_cast<wchar_t>(va_arg(args, int))), field, false);
         } else if (conversion == L's' || conversion == L'S') {
-            out += Pad(Text(conversion, spec, args), spec, false);
+            out += Pad(Text(conversion, field, args), field, false);
         } else if (std::wstring(L"diuxX").find(conversion) != std::wstring::npos) {
-            out += Pad(Integer(conversion, spec, args), spec, true);
+            out += Pad(Integer(conversion, field, args), field, true);
         } else {
             out.push_back(conversion);  // unknown conversions print as themselves
         }
