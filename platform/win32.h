@@ -11,6 +11,8 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+#include <commctrl.h>
+#include <commdlg.h>
 #include <dbt.h>
 #include <setupapi.h>
 #include <shlobj.h>
@@ -23,6 +25,8 @@
 #include "platform/emu/kernel_api.h"
 #include "platform/emu/setupapi_api.h"
 #include "platform/emu/shell_api.h"
+#include "platform/emu/user_types.h"
+#include "platform/emu/user_api.h"
 #include "platform/emu/winusb_api.h"
 
 #endif

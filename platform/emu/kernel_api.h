@@ -23,6 +23,8 @@ BOOL WINAPI PostQueuedCompletionStatus(HANDLE port, DWORD bytesTransferred, ULON
                                        LPOVERLAPPED overlapped);
 #define INFINITE 0xFFFFFFFFUL
 
+DWORD WINAPI GetCurrentThreadId();
+
 DWORD WINAPI GetLastError();
 void WINAPI SetLastError(DWORD errorCode);
 

@@ -12,6 +12,7 @@
 #define WINAPI
 #define CALLBACK
 #define APIENTRY
+#define WINAPIV
 
 typedef int BOOL;
 typedef unsigned char BYTE;

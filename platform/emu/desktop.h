@@ -1,0 +1,47 @@
+// The user behind the emulated screen, as the window functions see it: told
+// what appears, asked to act when a thread waits for input. Two desktops
+// implement it: the scripted one of tests and the terminal one of people.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/emu/desktop_control.h"
+
+namespace emu {
+
+class Desktop {
+  public:
+    virtual ~Desktop();
+    // The calling thread is about to wait for input: its queue is empty.
+    virtual void Idle() {}
+    // A top-level dialog made from a template became visible.
+    virtual void DialogShown(HWND) {}
+    // A top-level window was hidden or is being destroyed.
+    virtual void WindowHidden(HWND) {}
+    // A progress bar was set to `position` (already clamped).
+    virtual void ProgressSet(HWND, int) {}
+    // The file-open dialog `top` is up and about to wait for the user.
+    virtual void FileDialogOpened(HWND) {}
+    virtual void FileNameRefused(HWND, const std::wstring&, const std::string&) {}
+    virtual void FileDialogClosed(HWND, BOOL, const std::wstring&) {}
+    // A message box, modal on the calling thread; returns the button pressed.
+    virtual int MessageBox(const std::string& text, const std::string& caption, UINT type) = 0;
+};
+
+// The desktop in use; calls keep it alive while a replacement comes in.
+std::shared_ptr<Desktop> CurrentDesktop();
+void InstallDesktop(std::shared_ptr<Desktop> desktop);
+
+// What `top` shows now, child dialogs included. On the window's thread.
+DialogView ViewOf(HWND top);
+
+// Posts the input of `action` to the dialog `top`, on its thread. Returns
+// false when it posted nothing; `problem` then says why, or stays empty when
+// there was nothing to do (a Call, or a list already at the chosen entry).
+bool Perform(HWND top, const UserAction& action, std::string* problem);
+
+std::shared_ptr<Desktop> MakeScriptedDesktop();
+std::shared_ptr<Desktop> MakeTerminalDesktop();
+
+}  // namespace emu

@@ -1,0 +1,117 @@
+#include "platform/emu/message_queue.h"
+
+#include <atomic>
+#include <unordered_map>
+
+#include "platform/emu/kernel_api.h"
+
+namespace emu {
+namespace {
+
+struct Registry {
+    std::mutex mutex;
+    std::unordered_map<DWORD, std::shared_ptr<MessageQueue>> queues;
+};
+
+Registry& TheRegistry() {
+    static Registry* registry = new Registry;  // threads may end during exit
+    return *registry;
+}
+
+// Registers the thread's queue while the thread lives.
+struct ThreadQueue {
+    DWORD thread;
+    std::shared_ptr<MessageQueue> queue = std::make_shared<MessageQueue>();
+
+    ThreadQueue() : thread(GetCurrentThreadId()) {
+        Registry& registry = TheRegistry();
+        std::lock_guard<std::mutex> lock(registry.mutex);
+        registry.queues[thread] = queue;
+    }
+    ~ThreadQueue() {
+        Registry& registry = TheRegistry();
+        std::lock_guard<std::mutex> lock(registry.mutex);
+        registry.queues.erase(thread);
+    }
+};
+
+bool Matches(const MSG& msg, HWND window, UINT first, UINT last) {
+    if (window != nullptr && msg.hwnd != window) return false;
+    if (first == 0 && last == 0) return true;
+    return msg.message >= first && msg.message <= last;
+}
+
+}  // namespace
+
+void MessageQueue::Post(const MSG& msg) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        messages_.push_back(msg);
+        ++changes_;
+    }
+    posted_.notify_all();
+}
+
+void MessageQueue::PostQuit(int exitCode) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        quit_ = true;
+        quitCode_ = exitCode;
+        ++changes_;
+    }
+    posted_.notify_all();
+}
+
+bool MessageQueue::TakeLocked(MSG* msg, HWND window, UINT first, UINT last) {
+    for (auto it = messages_.begin(); it != messages_.end(); ++it) {
+        if (Matches(*it, window, first, last)) {
+            *msg = *it;
+            messages_.erase(it);
+            return true;
+        }
+    }
+    if (quit_) {
+        // Windows makes WM_QUIT only when no posted message waits.
+        quit_ = false;
+        *msg = MSG{};
+        msg->message = WM_QUIT;
+        msg->wParam = static_cast<WPARAM>(quitCode_);
+        return true;
+    }
+    return false;
+}
+
+void MessageQueue::Take(MSG* msg, HWND window, UINT first, UINT last,
+                        const std::function<void()>& idle) {
+    for (;;) {
+        unsigned long seen;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (TakeLocked(msg, window, first, last)) return;
+            seen = changes_;
+        }
+        idle();
+        std::unique_lock<std::mutex> lock(mutex_);
+        posted_.wait(lock, [&] { return changes_ != seen; });
+    }
+}
+
+MessageQueue& CurrentQueue() {
+    thread_local ThreadQueue mine;
+    return *mine.queue;
+}
+
+std::shared_ptr<MessageQueue> QueueOfThread(DWORD threadId) {
+    Registry& registry = TheRegistry();
+    std::lock_guard<std::mutex> lock(registry.mutex);
+    auto it = registry.queues.find(threadId);
+    return it == registry.queues.end() ? nullptr : it->second;
+}
+
+}  // namespace emu
+
+DWORD WINAPI GetCurrentThreadId() {
+    static std::atomic<DWORD> next{0x1004};
+    thread_local DWORD mine = next.fetch_add(4);
+    return mine;
+}

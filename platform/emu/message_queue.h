@@ -1,0 +1,42 @@
+// One message queue per thread, made when the thread first needs one, as on
+// Windows. Any thread may post to any queue; only its thread takes from it.
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+#include "platform/emu/user_types.h"
+
+namespace emu {
+
+class MessageQueue {
+  public:
+    void Post(const MSG& msg);
+    // Makes the next Take that finds no posted message return WM_QUIT.
+    void PostQuit(int exitCode);
+    // Waits for a posted message for `window` (null: any) in the range
+    // [first, last] (0, 0: any), or WM_QUIT when the quit flag is up and
+    // nothing else is waiting. Before each wait it calls `idle`, without the
+    // queue's lock: that is when the user can act on what the screen shows.
+    void Take(MSG* msg, HWND window, UINT first, UINT last, const std::function<void()>& idle);
+
+  private:
+    bool TakeLocked(MSG* msg, HWND window, UINT first, UINT last);
+
+    std::mutex mutex_;
+    std::condition_variable posted_;
+    std::deque<MSG> messages_;
+    unsigned long changes_ = 0;  // counts posts, so a wait knows it missed none
+    bool quit_ = false;
+    int quitCode_ = 0;
+};
+
+// The calling thread's queue, made on first use.
+MessageQueue& CurrentQueue();
+// The queue of thread `threadId`, or null when that thread has none (or ended).
+std::shared_ptr<MessageQueue> QueueOfThread(DWORD threadId);
+
+}  // namespace emu
