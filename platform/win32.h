@@ -10,9 +10,13 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
+// Before windows.h, which would otherwise bring in the old winsock.h that
+// Boost.Asio cannot live with.
+#include <winsock2.h>
 #include <windows.h>
 #include <commctrl.h>
 #include <commdlg.h>
+#include <dlgs.h>
 #include <dbt.h>
 #include <setupapi.h>
 #include <shlobj.h>

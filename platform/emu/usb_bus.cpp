@@ -1,6 +1,7 @@
 #include "platform/emu/usb_bus.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cwctype>
 #include <mutex>
 
@@ -38,12 +39,65 @@ std::shared_ptr<KernelObject> OpenDevicePath(Bus& bus, const std::wstring& path,
     return std::make_shared<DeviceFile>(device, (flags & FILE_FLAG_OVERLAPPED) != 0);
 }
 
+std::string MakeInstanceId(const VirtualDeviceConfig& config);
+std::wstring MakeDevicePath(const std::string& instanceId, std::size_t ordinal);
+
+void Add(Bus& bus, const std::shared_ptr<VirtualDeviceImpl>& device) {
+    bus.present.push_back(device);
+    bus.all.push_back(device);
+}
+
+std::shared_ptr<VirtualDeviceImpl> Make(const Bus& bus, const VirtualDeviceConfig& config) {
+    const std::string instanceId = MakeInstanceId(config);
+    return std::make_shared<VirtualDeviceImpl>(config, MakeDevicePath(instanceId, bus.all.size()),
+                                               instanceId);
+}
+
+// "vendor:product:serial:port[:file]"; false when malformed. The file is
+// the rest of the text, so it may hold colons itself.
+bool ParseDevice(const std::string& text, VirtualDeviceConfig* config) {
+    std::vector<std::string> fields;
+    std::string rest = text;
+    for (int i = 0; i < 4; ++i) {
+        const std::string::size_type colon = rest.find(':');
+        fields.push_back(rest.substr(0, colon));
+        if (colon == std::string::npos) {
+            if (i < 3) return false;
+            rest.clear();
+            break;
+        }
+        rest = rest.substr(colon + 1);
+    }
+    if (fields[3].empty()) return false;
+    config->vendorId = static_cast<USHORT>(std::strtoul(fields[0].c_str(), nullptr, 16));
+    config->productId = static_cast<USHORT>(std::strtoul(fields[1].c_str(), nullptr, 16));
+    config->serial = fields[2];
+    config->locationPaths = {"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(" + fields[3] + ")"};
+    config->receiveFile = rest;
+    return true;
+}
+
+void PlugInFromEnvironment(Bus& bus) {
+    const char* list = std::getenv(kDevicesVariable);
+    if (list == nullptr) return;
+    std::string text(list);
+    std::string::size_type start = 0;
+    while (start <= text.size()) {
+        const std::string::size_type end = text.find(';', start);
+        VirtualDeviceConfig config;
+        if (ParseDevice(text.substr(start, end - start), &config)) Add(bus, Make(bus, config));
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+}
+
 Bus& TheBus() {
     static Bus* bus = [] {
         auto* created = new Bus;  // devices outlive every static that may close them
         SetDeviceOpener([created](const std::wstring& path, DWORD, DWORD flags, DWORD* error) {
             return OpenDevicePath(*created, path, flags, error);
         });
+        PlugInFromEnvironment(*created);
         return created;
     }();
     return *bus;
@@ -78,11 +132,8 @@ std::wstring MakeDevicePath(const std::string& instanceId, std::size_t ordinal) 
 std::shared_ptr<VirtualDevice> PlugIn(const VirtualDeviceConfig& config) {
     Bus& bus = TheBus();
     std::lock_guard<std::mutex> lock(bus.mutex);
-    const std::string instanceId = MakeInstanceId(config);
-    auto device = std::make_shared<VirtualDeviceImpl>(
-        config, MakeDevicePath(instanceId, bus.all.size()), instanceId);
-    bus.present.push_back(device);
-    bus.all.push_back(device);
+    auto device = Make(bus, config);
+    Add(bus, device);
     return device;
 }
 

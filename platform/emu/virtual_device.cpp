@@ -152,6 +152,13 @@ const VirtualDeviceImpl::WriteFault* VirtualDeviceImpl::FaultFor(unsigned long w
 void VirtualDeviceImpl::Record(const UCHAR* data, ULONG bytes) {
     receivedCount += bytes;
     if (keepBytes) received.insert(received.end(), data, data + bytes);
+    if (!config.receiveFile.empty()) {
+        if (!receiveFile.is_open()) {
+            receiveFile.open(config.receiveFile, std::ios::binary | std::ios::app);
+        }
+        receiveFile.write(reinterpret_cast<const char*>(data), bytes);
+        receiveFile.flush();
+    }
 }
 
 VirtualDeviceImpl::Clock::time_point VirtualDeviceImpl::DueTime(ULONG bytes) {

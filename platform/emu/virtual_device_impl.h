@@ -5,6 +5,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <fstream>
 #include <mutex>
 #include <thread>
 
@@ -96,6 +97,7 @@ class VirtualDeviceImpl : public VirtualDevice {
     DWORD closeError = 0;
     bool keepBytes = true;
     std::vector<unsigned char> received;
+    std::ofstream receiveFile;
     std::uint64_t receivedCount = 0;
     std::vector<Write> writes;
     int openHandles = 0;

@@ -34,6 +34,8 @@ struct VirtualDeviceConfig {
     std::vector<std::string> locationPaths = {"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(1)"};
     // Whether the device exposes a USB device interface (and so a path).
     bool hasInterface = true;
+    // A file that receives a copy of every byte, as it arrives; none if empty.
+    std::string receiveFile;
     // Alternate setting 0 of the interface, in pipe-index order.
     std::vector<UsbEndpoint> endpoints = {{UsbdPipeTypeBulk, 0x81}, {UsbdPipeTypeBulk, 0x02}};
 };
@@ -100,5 +102,11 @@ void Unplug(const std::shared_ptr<VirtualDevice>& device);
 void UnplugAll();
 // Devices on the bus, in the order they were plugged in.
 std::vector<std::shared_ptr<VirtualDevice>> PluggedDevices();
+
+// Devices a program finds plugged in when it starts: the environment
+// variable EMU_USB_DEVICES lists them, separated by ';', each as
+// "vendor:product:serial:port[:file]" (IDs in hexadecimal, port a number,
+// file the receiving file). Read when the bus is first used.
+constexpr const char* kDevicesVariable = "EMU_USB_DEVICES";
 
 }  // namespace emu

@@ -1,0 +1,88 @@
+// The whole life of the process: find the file and the cutter, send once,
+// and tell the outcome in the exit code.
+#include <cwchar>
+#include <iterator>
+
+#include "app/cutter_list.h"
+#include "app/file_dialog.h"
+#include "app/front_end_state.h"
+#include "app/message_box.h"
+#include "app/transfer.h"
+#include "log/exception.h"
+#include "log/format_text.h"
+#include "log/last_error_text.h"
+#include "usb/usb_listener.h"
+
+namespace {
+
+enum ExitCode { kSent = 0, kFailed = 1, kNoFile = 2 };
+
+std::size_t ConnectedCount() {
+    return usbListener.connectedCutters.size();
+}
+
+// Copies a file name named on the command line; false, after telling the
+// user, when it cannot be a path.
+bool TakeCommandLine(const WCHAR* commandLine, WCHAR (&fileName)[MAX_PATH]) {
+    const std::size_t length = std::wcslen(commandLine);
+    if (length >= MAX_PATH) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        ShowWarning(FormatText("Unable to open the file (%s)", LastErrorText().c_str()));
+        return false;
+    }
+    std::wmemcpy(fileName, commandLine, length + 1);
+    return true;
+}
+
+// Shows the file-open dialog until a file is chosen with a cutter, or the
+// user gives up. Returns the exit code to end with, or -1 to go on sending.
+int SelectFileAndCutter(HINSTANCE instance, WCHAR (&fileName)[MAX_PATH]) {
+    OPENFILENAMEW record = MakeFileDialogRecord(instance, fileName);
+    do {
+        const FileDialogResult result = ShowFileDialog(record);
+        if (!result.enumerationFailure.empty()) {
+            ShowWarning(result.enumerationFailure);
+            return kFailed;
+        }
+        if (result.chosen != TRUE) return result.chosen == FALSE ? kNoFile : kSent;
+    } while (SelectedCutterIndex == -1);
+    return -1;
+}
+
+int Run(HINSTANCE instance, const WCHAR* commandLine) {
+    WCHAR fileName[MAX_PATH] = {};
+    bool select = true;
+    if (commandLine[0] != L'\0') {
+        FillCutterList(nullptr, false);
+        if (ConnectedCount() >= 1 && !TakeCommandLine(commandLine, fileName)) return kFailed;
+        if (ConnectedCount() == 1) {
+            SelectedCutterIndex = 0;
+            select = false;
+        }
+        // Two or more cutters: the user picks one, the named file filled in.
+    }
+    if (select) {
+        const int ended = SelectFileAndCutter(instance, fileName);
+        if (ended >= 0) return ended;
+    }
+    // Exit code 0 means sent: a position that names no cutter is a failure.
+    if (SelectedCutterIndex < 0 ||
+        static_cast<std::uint32_t>(SelectedCutterIndex) >= ConnectedCount()) {
+        return kFailed;
+    }
+    auto entry = std::next(usbListener.connectedCutters.begin(), SelectedCutterIndex);
+    return TransferFile(fileName, entry->second) ? kSent : kFailed;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
+    InitCommonControls();
+    try {
+        return Run(instance, commandLine != nullptr ? commandLine : L"");
+    } catch (const QUILL::Exception& failure) {
+        // The device list could not be obtained.
+        ShowWarning(failure.what());
+        return kFailed;
+    }
+}

@@ -1,0 +1,220 @@
+#include "app/transfer.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <thread>
+
+#include <boost/system/system_error.hpp>
+
+#include "app/message_box.h"
+#include "log/format_text.h"
+#include "log/last_error_text.h"
+#include "log/logger.h"
+#include "platform/unique_handle.h"
+#include "resources/resource.h"
+
+namespace {
+
+constexpr DWORD kChunkSize = 1024;
+const char kWorkerContext[] = "void __thiscall TransferFile::<lambda_1>::operator ()(void) const";
+const char kSendFailed[] = "An error occurred while sending data";
+
+// Lets the user-interface thread's message loop look at the flags again.
+void WakeMessageLoop(HWND dialog) {
+    PostMessageW(dialog, WM_NULL, 0, 0);
+}
+
+// Called once per chunk, on the thread that runs the I/O service.
+class ChunkCallback {
+  public:
+    ChunkCallback(std::atomic<bool>* chunkDoneFlag, std::atomic<bool>* abortedFlag,
+                  HWND progressDialog, DWORD chunkPercent)
+        : chunkDone(chunkDoneFlag),
+          aborted(abortedFlag),
+          dialog(progressDialog),
+          percent(chunkPercent) {}
+
+    void operator()(bool ok) const {
+        if (ok || *chunkDone || *aborted) {
+            *chunkDone = true;  // before the post: the woken loop must see it
+            PostMessageW(dialog, WM_SETPROGRESS, percent, 0);
+            return;
+        }
+        // The transfer ends now: the user-interface thread is woken before
+        // the message box, which waits for the user.
+        *aborted = true;
+        DestroyWindow(dialog);  // only the dialog's own thread can; the cleanup does it otherwise
+        WakeMessageLoop(dialog);
+        ShowWarning(kSendFailed);
+    }
+
+  private:
+    std::atomic<bool>* chunkDone;
+    std::atomic<bool>* aborted;
+    HWND dialog;
+    DWORD percent;
+};
+
+// The state of one transfer, from the open file to the cleanup.
+class Transfer {
+  public:
+    Transfer(const WCHAR* filePath, std::shared_ptr<QUILL::UsbDevice> cutter)
+        : path(filePath), device(std::move(cutter)) {}
+
+    bool Run() {
+        if (!OpenFile() || !OpenCutter() || !StartSending()) return false;
+        SendChunks();
+        return CleanUp();
+    }
+
+  private:
+    bool OpenFile() {
+        file.reset(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file.valid()) {
+            ShowWarning(FormatText("Unable to open the file (%s)", LastErrorText().c_str()));
+            return false;
+        }
+        fileSize = GetFileSize(file.get(), nullptr);
+        if (fileSize == 0) {
+            file.reset();
+            ShowWarning("The selected file is empty");
+            return false;
+        }
+        return true;
+    }
+
+    // One retry, at once: a cutter that was just plugged in may refuse the
+    // first attempt.
+    bool OpenCutter() {
+        device->AsyncOpen();
+        if (!device->IsOpen()) {
+            device->Close();  // does nothing on a closed device
+            device->AsyncOpen();
+        }
+        if (device->IsOpen()) return true;
+        file.reset();
+        ShowWarning("Unable to estabilish communication with the device");
+        return false;
+    }
+
+    bool StartSending() {
+        dialog = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_PROGRESS),
+                                    nullptr, ProgressDialogProc, 0);
+        if (dialog == nullptr) {
+            // Without the dialog nothing could wake the loop: give up at once.
+            CloseCutter();
+            file.reset();
+            ShowWarning(kSendFailed);
+            return false;
+        }
+        ShowWindow(dialog, SW_SHOW);
+        aborted = false;
+        boost::asio::io_service& service = device->ioService;
+        service.restart();  // a run() of an earlier transfer may have stopped it
+        workGuard.reset(new boost::asio::io_service::work(service));
+        try {
+            worker = std::thread([this, &service] { RunIoService(service); });
+        } catch (const std::system_error&) {
+            aborted = true;
+            ShowWarning(kSendFailed);
+        }
+        return true;
+    }
+
+    // The worker thread's body.
+    void RunIoService(boost::asio::io_service& service) {
+        try {
+            service.run();
+        } catch (const std::exception& failure) {
+            // A lost callback would leave the loop waiting: end the transfer.
+            try {
+                Logger::Instance().Error() << kWorkerContext << " - " << failure.what();
+            } catch (const std::exception&) {
+                // The log cannot be created; the user is still told below.
+            }
+            aborted = true;
+            WakeMessageLoop(dialog);
+            ShowWarning(kSendFailed);
+        }
+    }
+
+    void SendChunks() {
+        std::uint32_t bytesSent = 0;
+        while (!aborted) {
+            chunkDone = false;
+            DWORD bytesRead = 0;
+            if (!ReadFile(file.get(), chunk, kChunkSize, &bytesRead, nullptr)) {
+                ShowWarning(FormatText("Unable to read from file (%s)", LastErrorText().c_str()));
+                aborted = true;
+                return;
+            }
+            if (bytesRead == 0) return;  // the whole file is sent
+            bytesSent += bytesRead;
+            const auto percent =
+                static_cast<DWORD>(static_cast<std::uint64_t>(bytesSent) * 100 / fileSize);
+            device->AsyncWrite(chunk, bytesRead,
+                               ChunkCallback(&chunkDone, &aborted, dialog, percent));
+            PumpUntilChunkDone();
+        }
+    }
+
+    // Dispatches the thread's messages until the chunk's write has ended or
+    // the transfer is aborted.
+    void PumpUntilChunkDone() {
+        while (!chunkDone && !aborted) {
+            MSG message;
+            const BOOL result = GetMessageW(&message, nullptr, 0, 0);
+            if (result == 0 || result == -1) {
+                aborted = true;  // WM_QUIT: the dialog was closed
+            } else if (!(IsWindow(dialog) && IsDialogMessageW(dialog, &message))) {
+                TranslateMessage(&message);
+                DispatchMessageW(&message);
+            }
+        }
+    }
+
+    // Closing the cutter also ends a write still in flight.
+    bool CloseCutter() {
+        try {
+            device->Close();
+            return true;
+        } catch (const boost::system::system_error&) {
+            return false;
+        }
+    }
+
+    bool CleanUp() {
+        const bool closed = CloseCutter();
+        if (IsWindow(dialog)) DestroyWindow(dialog);
+        workGuard.reset();  // run() returns once the last write has completed
+        if (worker.joinable()) worker.join();
+        file.reset();
+        if (!closed && !aborted) {
+            // Whether the cutter got everything is unknown: never report success.
+            ShowWarning(kSendFailed);
+            return false;
+        }
+        return !aborted;
+    }
+
+    const WCHAR* path;
+    std::shared_ptr<QUILL::UsbDevice> device;
+    platform::UniqueHandle file;
+    DWORD fileSize = 0;
+    HWND dialog = nullptr;
+    // Lives until the cleanup: a write that Cancel leaves in flight still
+    // reads it until Close has ended it.
+    unsigned char chunk[kChunkSize] = {};
+    std::atomic<bool> chunkDone{false};
+    std::atomic<bool> aborted{false};
+    std::unique_ptr<boost::asio::io_service::work> workGuard;
+    std::thread worker;
+};
+
+}  // namespace
+
+bool TransferFile(const WCHAR* path, std::shared_ptr<QUILL::UsbDevice> device) {
+    return Transfer(path, std::move(device)).Run();
+}
