@@ -52,6 +52,13 @@ void MessageQueue::Post(const MSG& msg) {
     posted_.notify_all();
 }
 
+void MessageQueue::Clear() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    messages_.clear();
+    quit_ = false;
+    quitCode_ = 0;
+}
+
 void MessageQueue::PostQuit(int exitCode) {
     {
         std::lock_guard<std::mutex> lock(mutex_);

@@ -17,6 +17,8 @@ class MessageQueue {
     void Post(const MSG& msg);
     // Makes the next Take that finds no posted message return WM_QUIT.
     void PostQuit(int exitCode);
+    // Forgets every posted message and the quit flag, as a new thread's queue.
+    void Clear();
     // Waits for a posted message for `window` (null: any) in the range
     // [first, last] (0, 0: any), or WM_QUIT when the quit flag is up and
     // nothing else is waiting. Before each wait it calls `idle`, without the

@@ -7,6 +7,7 @@
 #include "platform/emu/desktop.h"
 #include "platform/emu/devices.h"
 #include "platform/emu/kernel_api.h"
+#include "platform/emu/message_queue.h"
 #include "platform/emu/user_api.h"
 #include "platform/emu/window_table.h"
 
@@ -280,6 +281,9 @@ std::shared_ptr<Desktop> MakeScriptedDesktop() {
 
 void UseScriptedDesktop() {
     InstallDesktop(std::make_shared<ScriptedDesktop>());
+    // A fresh desktop starts the caller's queue afresh too: a WM_QUIT left by
+    // an earlier run would otherwise end the next dialog at once.
+    CurrentQueue().Clear();
 }
 
 void UseTerminalDesktop() {

@@ -1,0 +1,83 @@
+// Runs the whole program in-process: wWinMain against virtual cutters and
+// the scripted desktop, with job files in a temporary folder.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/front_end_state.h"
+#include "platform/emu/control.h"
+#include "platform/emu/virtual_usb.h"
+#include "resources/resource.h"
+#include "tests/support/log_watch.h"
+#include "tests/support/temp_folder.h"
+#include "usb/usb_listener.h"
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR commandLine, int show);
+
+class FrontEnd : public testing::Test {
+  protected:
+    void SetUp() override {
+        emu::UseScriptedDesktop();
+        SelectedCutterIndex = -1;
+    }
+    void TearDown() override {
+        usbListener.connectedCutters.clear();
+        emu::ClearFaults();
+        emu::UnplugAll();
+    }
+
+    int Run(const std::wstring& commandLine = L"") {
+        std::wstring text = commandLine;
+        return wWinMain(GetModuleHandleW(nullptr), nullptr, &text[0], SW_SHOWNORMAL);
+    }
+
+    // A cutter of `product` with `serial` on USB port `port`.
+    static std::shared_ptr<emu::VirtualDevice> PlugCutter(int port, const std::string& serial,
+                                                          USHORT product = 0x4C01) {
+        emu::VirtualDeviceConfig config;
+        config.productId = product;
+        config.serial = serial;
+        config.locationPaths = {"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(" + std::to_string(port) +
+                                ")"};
+        return emu::PlugIn(config);
+    }
+
+    // A job file of `size` bytes of a pattern that shows misplaced chunks.
+    std::string MakeJob(std::size_t size, const std::string& name = "job.plt") {
+        std::string bytes(size, '\0');
+        for (std::size_t i = 0; i < size; ++i) {
+            bytes[i] = static_cast<char>((i * 131 + i / 1024) & 0xFF);
+        }
+        WriteWholeFile(jobs / name, bytes);
+        return jobs / name;
+    }
+
+    static std::wstring Wide(const std::string& text) {
+        return std::wstring(text.begin(), text.end());
+    }
+
+    static std::string Received(const emu::VirtualDevice& cutter) {
+        const auto bytes = cutter.Received();
+        return std::string(bytes.begin(), bytes.end());
+    }
+
+    // The texts of the message boxes shown, in order.
+    static std::vector<std::string> MessageTexts() {
+        std::vector<std::string> texts;
+        for (const auto& box : emu::MessageBoxes()) texts.push_back(box.text);
+        return texts;
+    }
+
+    // Every box is a warning captioned "bladepost".
+    static void ExpectWarningBoxes() {
+        for (const auto& box : emu::MessageBoxes()) {
+            EXPECT_EQ(box.caption, "bladepost");
+            EXPECT_EQ(box.Icon(), static_cast<UINT>(MB_ICONWARNING));
+        }
+    }
+
+    TempFolder jobs;
+    LogWatch log;
+};

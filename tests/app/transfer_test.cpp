@@ -1,0 +1,160 @@
+// Sending the file: chunks, progress, the cutter's failures and Cancel.
+#include <algorithm>
+#include <atomic>
+#include <thread>
+#include <stdexcept>
+
+#include <boost/asio/post.hpp>
+
+#include "tests/app/front_end_fixture.h"
+
+namespace {
+
+constexpr char kSendError[] = "An error occurred while sending data";
+
+TEST_F(FrontEnd, EmptyFileIsRefusedBeforeTheCutterIsOpened) {
+    auto cutter = PlugCutter(1, "01");
+    const std::size_t handles = emu::OpenHandleCount();
+    EXPECT_EQ(Run(Wide(MakeJob(0))), 1);
+    EXPECT_EQ(MessageTexts(), std::vector<std::string>{"The selected file is empty"});
+    EXPECT_EQ(emu::CallCount("WinUsb_Initialize"), 0u);
+    EXPECT_TRUE(emu::ShownDialogs().empty());
+    EXPECT_EQ(emu::OpenHandleCount(), handles);
+    ExpectWarningBoxes();
+}
+
+TEST_F(FrontEnd, MissingFileShowsTheSystemText) {
+    PlugCutter(1, "01");
+    EXPECT_EQ(Run(Wide(jobs / "missing.plt")), 1);
+    EXPECT_EQ(MessageTexts(),
+              std::vector<std::string>{
+                  "Unable to open the file (The system cannot find the file specified.\r\n)"});
+}
+
+TEST_F(FrontEnd, ChunksOf1024BytesWithProgressPerChunk) {
+    auto cutter = PlugCutter(1, "01");
+    const std::string job = MakeJob(1025);
+    EXPECT_EQ(Run(Wide(job)), 0);
+    const auto writes = cutter->Writes();
+    ASSERT_EQ(writes.size(), 2u);
+    EXPECT_EQ(writes[0].size, 1024u);
+    EXPECT_EQ(writes[1].size, 1u);
+    EXPECT_EQ(emu::ProgressPositions(), (std::vector<int>{99, 100}));
+    EXPECT_TRUE(Received(*cutter) == ReadWholeFile(job)) << "bytes differ";
+
+    // The progress dialog as the user saw it.
+    const auto dialogs = emu::ShownDialogs();
+    ASSERT_EQ(dialogs.size(), 1u);
+    EXPECT_EQ(dialogs[0].templateId, IDD_PROGRESS);
+    EXPECT_EQ(dialogs[0].title, L"Send to Cutter Utility");
+    EXPECT_EQ(dialogs[0].Control(IDCANCEL)->text, L"Cancel");
+}
+
+TEST_F(FrontEnd, LargeFileProgressRisesSteadilyToOneHundred) {
+    auto cutter = PlugCutter(1, "01");
+    cutter->KeepBytes(false);
+    const std::string job = MakeJob(50000000);
+    EXPECT_EQ(Run(Wide(job)), 0);
+    EXPECT_EQ(cutter->ReceivedCount(), 50000000u);
+    const auto positions = emu::ProgressPositions();
+    ASSERT_FALSE(positions.empty());
+    EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end()));
+    EXPECT_EQ(positions.back(), 100);
+    EXPECT_EQ(positions.size(), 48829u);  // one per chunk
+}
+
+TEST_F(FrontEnd, CutterThatOpensOnlyAtTheSecondAttemptIsUsed) {
+    auto cutter = PlugCutter(1, "01");
+    emu::FailCall("WinUsb_Initialize", 1, ERROR_GEN_FAILURE);
+    const std::string job = MakeJob(100);
+    EXPECT_EQ(Run(Wide(job)), 0);
+    EXPECT_TRUE(Received(*cutter) == ReadWholeFile(job)) << "bytes differ";
+    const std::string records = log.NewRecords();
+    EXPECT_NE(records.find("[error]: void __thiscall QUILL::UsbDevice::AsyncOpen(void) - "
+                           "WinUsb_Initialize Error\r\r\n failed (31)\r\n"),
+              std::string::npos)
+        << records;
+}
+
+TEST_F(FrontEnd, CutterThatFailsToOpenTwiceIsReportedAndTheFileClosed) {
+    PlugCutter(1, "01");
+    emu::FailCall("WinUsb_Initialize", 1, ERROR_GEN_FAILURE, 2);
+    const std::size_t handles = emu::OpenHandleCount();
+    EXPECT_EQ(Run(Wide(MakeJob(100))), 1);
+    EXPECT_EQ(MessageTexts(),
+              std::vector<std::string>{"Unable to estabilish communication with the device"});
+    EXPECT_EQ(emu::OpenHandleCount(), handles);
+}
+
+TEST_F(FrontEnd, FailedWriteIsShownOnTheWorkerAndEndsTheTransferAtOnce) {
+    auto cutter = PlugCutter(1, "01");
+    cutter->FailWrite(2, ERROR_GEN_FAILURE);
+    // While the box waits for the user, the transfer must already be ending:
+    // the user-interface thread closes the cutter without waiting for it.
+    std::atomic<bool> closedWhileBoxOpen{false};
+    emu::ScriptMessageBox(IDOK, [&] {
+        for (int i = 0; i < 2000 && cutter->OpenHandles() != 0; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        closedWhileBoxOpen = cutter->OpenHandles() == 0;
+    });
+    EXPECT_EQ(Run(Wide(MakeJob(5000))), 1);
+    EXPECT_TRUE(closedWhileBoxOpen) << "the transfer waited for the message box";
+    const auto boxes = emu::MessageBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, kSendError);
+    EXPECT_NE(boxes[0].threadId, std::this_thread::get_id());
+    EXPECT_EQ(cutter->WriteCount(), 2u);
+    ExpectWarningBoxes();
+}
+
+TEST_F(FrontEnd, CutterUnpluggedMidFileFailsTheTransfer) {
+    auto cutter = PlugCutter(1, "01");
+    emu::ScriptProgress(50, {emu::Call([&] { emu::Unplug(cutter); })});
+    EXPECT_EQ(Run(Wide(MakeJob(20000))), 1);
+    EXPECT_EQ(MessageTexts(), std::vector<std::string>{kSendError});
+    EXPECT_LT(cutter->ReceivedCount(), 20000u);
+}
+
+TEST_F(FrontEnd, CancelOrEscapeWhileAWriteIsOutstandingEndsQuietly) {
+    for (const emu::UserAction& cancel : {emu::PressCancel(), emu::PressEscape()}) {
+        emu::UseScriptedDesktop();
+        auto cutter = PlugCutter(1, "01");
+        // Each write stays in flight long enough to be cancelled.
+        cutter->SetTiming({std::chrono::milliseconds(20), 0, false});
+        emu::ScriptProgress(20, {cancel});
+        EXPECT_EQ(Run(Wide(MakeJob(20000))), 1) << cancel.Describe();
+        EXPECT_TRUE(emu::MessageBoxes().empty()) << cancel.Describe();
+        EXPECT_LT(cutter->ReceivedCount(), 20000u);
+        EXPECT_EQ(cutter->OpenHandles(), 0);
+        EXPECT_EQ(cutter->PendingWrites(), 0);
+        emu::UnplugAll();
+        usbListener.connectedCutters.clear();
+    }
+}
+
+TEST_F(FrontEnd, FailingCloseStillCleansUpAndReportsFailure) {
+    auto cutter = PlugCutter(1, "01");
+    cutter->FailClose(ERROR_GEN_FAILURE);
+    EXPECT_EQ(Run(Wide(MakeJob(3000))), 1);
+    EXPECT_EQ(MessageTexts(), std::vector<std::string>{kSendError});
+    EXPECT_EQ(cutter->OpenHandles(), 0);
+}
+
+TEST_F(FrontEnd, ExceptionOnTheWorkerIsLoggedShownAndEndsTheTransfer) {
+    auto cutter = PlugCutter(1, "01");
+    cutter->SetTiming({std::chrono::milliseconds(5), 0, false});
+    emu::ScriptProgress(10, {emu::Call([] {
+                            boost::asio::post(usbListener.ioService,
+                                              [] { throw std::runtime_error("lost handler"); });
+                        })});
+    EXPECT_EQ(Run(Wide(MakeJob(20000))), 1);
+    EXPECT_EQ(MessageTexts(), std::vector<std::string>{kSendError});
+    const std::string records = log.NewRecords();
+    EXPECT_NE(records.find("[error]: void __thiscall TransferFile::<lambda_1>::operator ()(void) "
+                           "const - lost handler\r\n"),
+              std::string::npos)
+        << records;
+}
+
+}  // namespace
