@@ -142,6 +142,7 @@ class Transfer {
 
     void SendChunks() {
         std::uint32_t bytesSent = 0;
+        DWORD lastPercent = 0;
         while (!aborted) {
             chunkDone = false;
             DWORD bytesRead = 0;
@@ -150,25 +151,36 @@ class Transfer {
                 aborted = true;
                 return;
             }
-            if (bytesRead == 0) return;  // the whole file is sent
+            if (bytesRead == 0) {
+                // The whole file is sent. A fast cutter completes writes before
+                // the loop waits for them, so their progress messages may still
+                // be queued: the bar must show the last one before it goes.
+                PumpUntil([&] { return shownPercent == lastPercent; });
+                return;
+            }
             bytesSent += bytesRead;
-            const auto percent =
+            lastPercent =
                 static_cast<DWORD>(static_cast<std::uint64_t>(bytesSent) * 100 / fileSize);
             device->AsyncWrite(chunk, bytesRead,
-                               ChunkCallback(&chunkDone, &aborted, dialog, percent));
-            PumpUntilChunkDone();
+                               ChunkCallback(&chunkDone, &aborted, dialog, lastPercent));
+            PumpUntil([&] { return chunkDone.load(); });
         }
     }
 
-    // Dispatches the thread's messages until the chunk's write has ended or
-    // the transfer is aborted.
-    void PumpUntilChunkDone() {
-        while (!chunkDone && !aborted) {
+    // Dispatches the thread's messages until `done` or the transfer is aborted.
+    template <typename Done>
+    void PumpUntil(Done done) {
+        while (!done() && !aborted) {
             MSG message;
             const BOOL result = GetMessageW(&message, nullptr, 0, 0);
             if (result == 0 || result == -1) {
                 aborted = true;  // WM_QUIT: the dialog was closed
-            } else if (!(IsWindow(dialog) && IsDialogMessageW(dialog, &message))) {
+                continue;
+            }
+            if (message.message == WM_SETPROGRESS && message.hwnd == dialog) {
+                shownPercent = static_cast<DWORD>(message.wParam);
+            }
+            if (!(IsWindow(dialog) && IsDialogMessageW(dialog, &message))) {
                 TranslateMessage(&message);
                 DispatchMessageW(&message);
             }
@@ -209,6 +221,7 @@ class Transfer {
     unsigned char chunk[kChunkSize] = {};
     std::atomic<bool> chunkDone{false};
     std::atomic<bool> aborted{false};
+    DWORD shownPercent = 0;  // the last position the dialog was sent
     std::unique_ptr<boost::asio::io_service::work> workGuard;
     std::thread worker;
 };

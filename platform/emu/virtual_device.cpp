@@ -71,7 +71,7 @@ std::vector<VirtualDevice::Write> VirtualDeviceImpl::Writes() const {
 
 unsigned long VirtualDeviceImpl::WriteCount() const {
     std::lock_guard<std::mutex> lock(mutex);
-    return static_cast<unsigned long>(writes.size());
+    return writeCount;
 }
 
 int VirtualDeviceImpl::OpenHandles() const {
@@ -185,8 +185,10 @@ BOOL VirtualDeviceImpl::WritePipe(const std::shared_ptr<DeviceFile>& file, UCHAR
         SetLastError(ERROR_INVALID_PARAMETER);  // only overlapped writes are emulated
         return FALSE;
     }
-    writes.push_back({pipe, length});
-    const WriteFault* fault = FaultFor(writes.size());
+    ++writeCount;
+    // Only counted when bytes are not kept either: a long run stays small.
+    if (keepBytes) writes.push_back({pipe, length});
+    const WriteFault* fault = FaultFor(writeCount);
     if (fault != nullptr && fault->atOnce) {
         SetLastError(fault->error);
         return FALSE;

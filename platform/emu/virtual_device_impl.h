@@ -100,6 +100,7 @@ class VirtualDeviceImpl : public VirtualDevice {
     std::ofstream receiveFile;
     std::uint64_t receivedCount = 0;
     std::vector<Write> writes;
+    unsigned long writeCount = 0;
     int openHandles = 0;
     int openInterfaces = 0;
     std::deque<Transfer> pending;

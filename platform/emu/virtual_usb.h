@@ -70,7 +70,8 @@ class VirtualDevice {
     // Closing the device's file handle fails with `error` (the handle is
     // released all the same); 0 to stop.
     virtual void FailClose(DWORD error) = 0;
-    // Keep the received bytes (default) or only count them.
+    // Keep the received bytes and the list of writes (default), or only
+    // count them.
     virtual void KeepBytes(bool keep) = 0;
 
     virtual std::vector<unsigned char> Received() const = 0;

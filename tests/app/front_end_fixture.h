@@ -58,6 +58,16 @@ class FrontEnd : public testing::Test {
         return std::wstring(text.begin(), text.end());
     }
 
+    // True when nothing holds the file open: an exclusive open succeeds.
+    static bool IsClosed(const std::string& path) {
+        const std::wstring wide = Wide(path);
+        HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return false;
+        CloseHandle(file);
+        return true;
+    }
+
     static std::string Received(const emu::VirtualDevice& cutter) {
         const auto bytes = cutter.Received();
         return std::string(bytes.begin(), bytes.end());
