@@ -9,7 +9,7 @@
 //   dialog_probe send PATH [--cutter N]    picks PATH (and cutter N), presses
 //                                          Send and follows the progress dialog
 //                                          to its end
-//   dialog_probe wait-progress             until the bar has moved
+//   dialog_probe wait-progress [--at-least N]   until the bar is at N (1)
 //   dialog_probe cancel-progress           presses Cancel on the progress dialog
 //   dialog_probe resources EXE             the manifest and version of EXE
 #include <chrono>
@@ -86,15 +86,14 @@ std::wstring ClassOf(HWND window) {
     return name;
 }
 
+BOOL CALLBACK CollectChild(HWND child, LPARAM list) {
+    reinterpret_cast<std::vector<HWND>*>(list)->push_back(child);
+    return TRUE;
+}
+
 std::vector<HWND> Descendants(HWND window) {
     std::vector<HWND> found;
-    EnumChildWindows(
-        window,
-        [](HWND child, LPARAM list) -> BOOL {
-            reinterpret_cast<std::vector<HWND>*>(list)->push_back(child);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&found));
+    EnumChildWindows(window, CollectChild, reinterpret_cast<LPARAM>(&found));
     return found;
 }
 
@@ -105,22 +104,24 @@ HWND DescendantWithId(HWND window, int id) {
     return nullptr;
 }
 
+struct TitleSearch {
+    const wchar_t* title;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectTitled(HWND window, LPARAM data) {
+    auto* search = reinterpret_cast<TitleSearch*>(data);
+    WCHAR text[256] = {};
+    GetWindowTextW(window, text, 256);
+    if (IsWindowVisible(window) && std::wcscmp(text, search->title) == 0) {
+        search->found.push_back(window);
+    }
+    return TRUE;
+}
+
 std::vector<HWND> TopWindowsTitled(const wchar_t* title) {
-    struct Search {
-        const wchar_t* title;
-        std::vector<HWND> found;
-    } search{title, {}};
-    EnumWindows(
-        [](HWND window, LPARAM data) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(data);
-            WCHAR text[256] = {};
-            GetWindowTextW(window, text, 256);
-            if (IsWindowVisible(window) && std::wcscmp(text, s->title) == 0) {
-                s->found.push_back(window);
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    TitleSearch search{title, {}};
+    EnumWindows(CollectTitled, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
@@ -419,11 +420,11 @@ int Send(const std::wstring& path, int cutter) {
     return 0;
 }
 
-int WaitProgress() {
+int WaitProgress(long atLeast) {
     HWND progress = WaitFor(FindProgressDialog, "progress dialog");
     HWND bar = DescendantWithId(progress, IDC_PROGRESS);
-    WaitFor([bar] { return Ask(bar, PBM_GETPOS, 0, 0) > 0 ? bar : nullptr; },
-            "movement of the progress bar");
+    WaitFor([bar, atLeast] { return Ask(bar, PBM_GETPOS, 0, 0) >= atLeast ? bar : nullptr; },
+            "the progress bar at the position asked for");
     ReportProgressDialog(progress);
     Report("progress_position", std::to_string(static_cast<long>(Ask(bar, PBM_GETPOS, 0, 0))));
     ReportCentring(progress, 0);
@@ -503,17 +504,19 @@ int main(int argc, char** argv) {
     bool refresh = false;
     bool dropDown = false;
     int cutter = -1;
+    long atLeast = 1;
     for (int i = 2; i < argc; ++i) {
         const std::string option = argv[i];
         if (option == "--refresh") refresh = true;
         if (option == "--drop-down") dropDown = true;
         if (option == "--cutter" && i + 1 < argc) cutter = std::atoi(argv[++i]);
+        if (option == "--at-least" && i + 1 < argc) atLeast = std::atol(argv[++i]);
     }
     if (command == "inspect") return Inspect(refresh, dropDown);
     if (command == "dump") return Dump();
     if (command == "cancel-file-dialog") return CancelFileDialog();
     if (command == "send" && argc >= 3) return Send(Widen(argv[2]), cutter);
-    if (command == "wait-progress") return WaitProgress();
+    if (command == "wait-progress") return WaitProgress(atLeast);
     if (command == "cancel-progress") return CancelProgress();
     if (command == "resources" && argc >= 3) return Resources(Widen(argv[2]));
     Fail("unknown command " + command);
