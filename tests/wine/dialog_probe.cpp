@@ -1,0 +1,523 @@
+// Finds the dialogs of a running bladepost by their title, reads their
+// controls and drives them the way a person would, and prints what it saw
+// as "name=value" lines for scripts/wine-e2e to check. Every wait is bounded;
+// a dialog that never comes ends the probe with exit code 1.
+//
+//   dialog_probe inspect [--refresh] [--drop-down]   the file-open dialog
+//   dialog_probe dump                                every control of it
+//   dialog_probe cancel-file-dialog
+//   dialog_probe send PATH [--cutter N]    picks PATH (and cutter N), presses
+//                                          Send and follows the progress dialog
+//                                          to its end
+//   dialog_probe wait-progress [--at-least N]   until the bar is at N (1)
+//   dialog_probe cancel-progress           presses Cancel on the progress dialog
+//   dialog_probe resources EXE             the manifest and version of EXE
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/win32.h"
+#include "resources/resource.h"
+#include "tests/wine/progress_watch.h"
+
+namespace {
+
+const wchar_t kTitle[] = L"Send to Cutter Utility";
+const wchar_t kMessageBoxTitle[] = L"bladepost";
+constexpr auto kPatience = std::chrono::seconds(60);
+constexpr auto kPoll = std::chrono::milliseconds(10);
+constexpr UINT kAnswerTimeoutMs = 5000;
+
+std::string Narrow(const std::wstring& text) {
+    if (text.empty()) return std::string();
+    const int size =
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string narrow(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &narrow[0], size, nullptr, nullptr);
+    narrow.resize(static_cast<std::size_t>(size) - 1);
+    return narrow;
+}
+
+std::wstring Widen(const char* text) {
+    const int size = MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(size), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text, -1, &wide[0], size);
+    wide.resize(static_cast<std::size_t>(size) - 1);
+    return wide;
+}
+
+void Report(const char* name, const std::string& value) {
+    std::printf("%s=%s\n", name, value.c_str());
+    std::fflush(stdout);
+}
+
+void Report(const char* name, const std::wstring& value) {
+    Report(name, Narrow(value));
+}
+
+[[noreturn]] void Fail(const std::string& why) {
+    std::printf("probe-error=%s\n", why.c_str());
+    std::fflush(stdout);
+    std::exit(1);
+}
+
+// Asks the window's thread and waits a bounded time for its answer.
+LRESULT Ask(HWND window, UINT message, WPARAM wParam, LPARAM lParam, bool* answered = nullptr) {
+    DWORD_PTR result = 0;
+    const LRESULT ok = SendMessageTimeoutW(window, message, wParam, lParam, SMTO_ABORTIFHUNG,
+                                           kAnswerTimeoutMs, &result);
+    if (answered != nullptr) *answered = ok != 0;
+    return static_cast<LRESULT>(result);
+}
+
+std::wstring Text(HWND window) {
+    WCHAR text[512] = {};
+    Ask(window, WM_GETTEXT, sizeof text / sizeof text[0], reinterpret_cast<LPARAM>(text));
+    return text;
+}
+
+std::wstring ClassOf(HWND window) {
+    WCHAR name[128] = {};
+    GetClassNameW(window, name, 128);
+    return name;
+}
+
+BOOL CALLBACK CollectChild(HWND child, LPARAM list) {
+    reinterpret_cast<std::vector<HWND>*>(list)->push_back(child);
+    return TRUE;
+}
+
+std::vector<HWND> Descendants(HWND window) {
+    std::vector<HWND> found;
+    EnumChildWindows(window, CollectChild, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+HWND DescendantWithId(HWND window, int id) {
+    for (HWND child : Descendants(window)) {
+        if (GetDlgCtrlID(child) == id) return child;
+    }
+    return nullptr;
+}
+
+struct TitleSearch {
+    const wchar_t* title;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectTitled(HWND window, LPARAM data) {
+    auto* search = reinterpret_cast<TitleSearch*>(data);
+    WCHAR text[256] = {};
+    GetWindowTextW(window, text, 256);
+    if (IsWindowVisible(window) && std::wcscmp(text, search->title) == 0) {
+        search->found.push_back(window);
+    }
+    return TRUE;
+}
+
+std::vector<HWND> TopWindowsTitled(const wchar_t* title) {
+    TitleSearch search{title, {}};
+    EnumWindows(CollectTitled, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+// The file-open dialog: the one titled so that holds the cutter list.
+HWND FindFileDialog() {
+    for (HWND window : TopWindowsTitled(kTitle)) {
+        if (DescendantWithId(window, IDC_OUTPUT) != nullptr) return window;
+    }
+    return nullptr;
+}
+
+HWND FindProgressDialog() {
+    for (HWND window : TopWindowsTitled(kTitle)) {
+        if (DescendantWithId(window, IDC_PROGRESS) != nullptr) return window;
+    }
+    return nullptr;
+}
+
+template <typename Find>
+HWND WaitFor(Find find, const char* what) {
+    const auto deadline = std::chrono::steady_clock::now() + kPatience;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (HWND window = find()) return window;
+        std::this_thread::sleep_for(kPoll);
+    }
+    Fail(std::string("no ") + what + " within 60 s");
+}
+
+void WaitGone(HWND window, const char* what) {
+    const auto deadline = std::chrono::steady_clock::now() + kPatience;
+    while (IsWindow(window)) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            Fail(std::string(what) + " still open after 60 s");
+        }
+        std::this_thread::sleep_for(kPoll);
+    }
+}
+
+std::vector<std::wstring> ComboEntries(HWND combo) {
+    std::vector<std::wstring> entries;
+    const LRESULT count = Ask(combo, CB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+        const LRESULT length = Ask(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(i), 0);
+        if (length < 0) continue;
+        std::wstring entry(static_cast<std::size_t>(length) + 1, L'\0');
+        Ask(combo, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&entry[0]));
+        entry.resize(std::wcslen(entry.c_str()));
+        entries.push_back(entry);
+    }
+    return entries;
+}
+
+void ReportCombo(const char* name, HWND combo) {
+    if (combo == nullptr) {
+        Report(name, "missing");
+        return;
+    }
+    const std::vector<std::wstring> entries = ComboEntries(combo);
+    Report((std::string(name) + "_count").c_str(), std::to_string(entries.size()));
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        Report((std::string(name) + "[" + std::to_string(i) + "]").c_str(), entries[i]);
+    }
+    Report((std::string(name) + "_selected").c_str(),
+           std::to_string(static_cast<long>(Ask(combo, CB_GETCURSEL, 0, 0))));
+}
+
+// Where `window` stands against the centre of the screen, in pixels of its
+// centre's offset. `grown` is the height the window gained after it was
+// placed (0 if none): the file-open dialog is centred when its hook starts,
+// before it makes room for the cutter panel below its own controls.
+void ReportCentring(HWND window, long grown) {
+    RECT inner{}, screen{};
+    GetWindowRect(window, &inner);
+    GetWindowRect(GetDesktopWindow(), &screen);
+    const long dx = ((inner.left + inner.right) - (screen.left + screen.right)) / 2;
+    const long dy = ((inner.top + inner.bottom) - (screen.top + screen.bottom)) / 2;
+    char place[128];
+    std::snprintf(place, sizeof place, "%ld,%ld-%ld,%ld on a %ldx%ld screen", inner.left, inner.top,
+                  inner.right, inner.bottom, screen.right - screen.left,
+                  screen.bottom - screen.top);
+    Report("placed", place);
+    Report("centred_horizontally", std::labs(dx) <= 1 ? "yes" : "no");
+    std::string vertical = "no";
+    if (std::labs(dy) <= 1) {
+        vertical = "yes";
+    } else if (grown > 0 && std::labs(2 * dy - grown) <= 2) {
+        vertical = "yes, before growing by " + std::to_string(grown) + " px";
+    }
+    Report("centred_vertically", vertical);
+    Report("grown", std::to_string(grown));
+}
+
+long HeightOf(HWND window) {
+    RECT rect{};
+    GetWindowRect(window, &rect);
+    return rect.bottom - rect.top;
+}
+
+// The static texts of a dialog that carry no ID of their own.
+std::vector<std::wstring> Labels(HWND dialog) {
+    std::vector<std::wstring> labels;
+    for (HWND child : Descendants(dialog)) {
+        if (ClassOf(child) == L"Static" && IsWindowVisible(child) && !Text(child).empty()) {
+            labels.push_back(Text(child));
+        }
+    }
+    return labels;
+}
+
+void ReportLabels(const char* name, HWND dialog) {
+    for (const std::wstring& label : Labels(dialog)) Report(name, label);
+}
+
+int Inspect(bool refresh, bool dropDown) {
+    HWND dialog = WaitFor(FindFileDialog, "file-open dialog");
+    HWND output = DescendantWithId(dialog, IDC_OUTPUT);
+    // The hook fills the list while the dialog comes up: let it settle.
+    WaitFor([output] { return Ask(output, CB_GETCOUNT, 0, 0) > 0 ? output : nullptr; },
+            "entry in the output list");
+    Report("file_dialog", Text(dialog));
+    // The panel of template 101 is 32 dialog units high; its Refresh button
+    // is 14, which gives the dialog's units in pixels.
+    HWND refreshButton = GetDlgItem(GetParent(output), IDC_REFRESH);
+    ReportCentring(dialog, refreshButton != nullptr ? (HeightOf(refreshButton) * 32 + 7) / 14 : 0);
+    // The dialog's own buttons are its direct children: the file list inside
+    // has a child with ID 1 too.
+    HWND ok = GetDlgItem(dialog, IDOK);
+    Report("open_button", ok != nullptr ? Text(ok) : L"missing");
+    HWND readOnly = GetDlgItem(dialog, chx1);
+    Report("read_only_box", readOnly == nullptr         ? "missing"
+                            : IsWindowVisible(readOnly) ? "visible"
+                                                        : "hidden");
+    ReportCombo("filter", GetDlgItem(dialog, cmb1));
+    ReportLabels("label", dialog);
+    Report("refresh_button", refreshButton != nullptr ? Text(refreshButton) : L"missing");
+    if (refresh && refreshButton != nullptr) {
+        Ask(refreshButton, BM_CLICK, 0, 0);
+        Report("refreshed", "yes");
+    }
+    ReportCombo("output", output);
+    if (dropDown) {
+        Ask(output, CB_SHOWDROPDOWN, TRUE, 0);
+        Report("dropped_down", Ask(output, CB_GETDROPPEDSTATE, 0, 0) ? "yes" : "no");
+    }
+    return 0;
+}
+
+// Every control of the file-open dialog, for a person reading the output.
+int Dump() {
+    HWND dialog = WaitFor(FindFileDialog, "file-open dialog");
+    for (HWND child : Descendants(dialog)) {
+        char line[64];
+        std::snprintf(line, sizeof line, "id %d parent %d %s", GetDlgCtrlID(child),
+                      GetDlgCtrlID(GetParent(child)),
+                      IsWindowVisible(child) ? "visible" : "hidden");
+        Report(line, ClassOf(child) + L" \"" + Text(child) + L"\"");
+    }
+    return 0;
+}
+
+int CancelFileDialog() {
+    HWND dialog = WaitFor(FindFileDialog, "file-open dialog");
+    PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+    WaitGone(dialog, "the file-open dialog");
+    Report("file_dialog", "closed");
+    return 0;
+}
+
+// Reports the message box the program shows, if any.
+void ReportMessageBoxes() {
+    for (HWND box : TopWindowsTitled(kMessageBoxTitle)) {
+        std::wstring text;
+        for (const std::wstring& label : Labels(box)) text += label;
+        Report("message_box", text);
+    }
+}
+
+void SetFileName(HWND dialog, const std::wstring& path) {
+    // Newer dialogs hold the name in the edit field of a combo box (cmb13),
+    // older ones in edt1.
+    HWND box = nullptr;
+    for (HWND child : Descendants(dialog)) {
+        const int id = GetDlgCtrlID(child);
+        if ((id == cmb13 || id == edt1) && ClassOf(child) == L"Edit") box = child;
+    }
+    if (box == nullptr) Fail("the file dialog has no file-name field");
+    Ask(box, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
+    Report("file_name", Text(box));
+}
+
+void ReportProgressDialog(HWND progress) {
+    Report("progress_dialog", Text(progress));
+    ReportLabels("progress_label", progress);
+    HWND cancel = GetDlgItem(progress, IDCANCEL);
+    Report("progress_cancel", cancel != nullptr ? Text(cancel) : L"missing");
+}
+
+// Follows the bar until the dialog is gone; every position seen is reported.
+void FollowProgress(HWND progress) {
+    HWND bar = DescendantWithId(progress, IDC_PROGRESS);
+    std::string seen;
+    long last = -1;
+    long highest = -1;
+    const auto deadline = std::chrono::steady_clock::now() + kPatience;
+    while (IsWindow(progress)) {
+        if (std::chrono::steady_clock::now() >= deadline) Fail("the transfer took over 60 s");
+        bool answered = false;
+        const long position = static_cast<long>(Ask(bar, PBM_GETPOS, 0, 0, &answered));
+        if (answered && IsWindow(bar) && position != last) {
+            seen += (seen.empty() ? "" : " ") + std::to_string(position);
+            last = position;
+            if (position > highest) highest = position;
+        }
+        ReportMessageBoxes();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    Report("progress_seen", seen);
+    Report("progress_highest", std::to_string(highest));
+}
+
+// Sees, through progress_watch.dll hooked into the program's user-interface
+// thread, every position the program gives its progress bar, the last one
+// included.
+class ProgressWatch {
+  public:
+    explicit ProgressWatch(HWND programWindow) {
+        mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                     sizeof(ProgressRecord), kProgressRecordName);
+        if (mapping == nullptr) Fail("cannot share memory with progress_watch.dll");
+        record = static_cast<ProgressRecord*>(
+            MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, sizeof(ProgressRecord)));
+        if (record == nullptr) Fail("cannot map the shared memory");
+        WCHAR path[MAX_PATH] = {};
+        GetModuleFileNameW(nullptr, path, MAX_PATH);
+        std::wstring dll(path);
+        dll = dll.substr(0, dll.find_last_of(L'\\') + 1) + L"progress_watch.dll";
+        module = LoadLibraryW(dll.c_str());
+        if (module == nullptr) Fail("cannot load progress_watch.dll");
+        auto proc = reinterpret_cast<HOOKPROC>(
+            reinterpret_cast<void*>(GetProcAddress(module, "WatchProgress")));
+        const DWORD thread = GetWindowThreadProcessId(programWindow, nullptr);
+        hook =
+            proc != nullptr ? SetWindowsHookExW(WH_CALLWNDPROCRET, proc, module, thread) : nullptr;
+        if (hook == nullptr) Fail("cannot hook the program's thread");
+    }
+    ~ProgressWatch() {
+        UnhookWindowsHookEx(hook);
+        FreeLibrary(module);
+        UnmapViewOfFile(record);
+        CloseHandle(mapping);
+    }
+    ProgressWatch(const ProgressWatch&) = delete;
+    ProgressWatch& operator=(const ProgressWatch&) = delete;
+
+    void ReportPositions() const {
+        std::string positions;
+        const LONG count = record->count < kMaxPositions ? record->count : kMaxPositions;
+        for (LONG i = 0; i < count; ++i) {
+            positions += (i == 0 ? "" : " ") + std::to_string(record->positions[i]);
+        }
+        Report("bar_positions", positions);
+        Report("bar_final", count > 0 ? std::to_string(record->positions[count - 1]) : "none");
+    }
+
+  private:
+    HANDLE mapping = nullptr;
+    ProgressRecord* record = nullptr;
+    HMODULE module = nullptr;
+    HHOOK hook = nullptr;
+};
+
+int Send(const std::wstring& path, int cutter) {
+    HWND dialog = WaitFor(FindFileDialog, "file-open dialog");
+    HWND output = DescendantWithId(dialog, IDC_OUTPUT);
+    WaitFor([output] { return Ask(output, CB_GETCOUNT, 0, 0) > 0 ? output : nullptr; },
+            "entry in the output list");
+    Ask(output, CB_SHOWDROPDOWN, FALSE, 0);
+    if (cutter >= 0) {
+        // As a click in the list does: the selection, then the notification.
+        Ask(output, CB_SETCURSEL, static_cast<WPARAM>(cutter), 0);
+        Ask(GetParent(output), WM_COMMAND, MAKEWPARAM(IDC_OUTPUT, CBN_SELCHANGE),
+            reinterpret_cast<LPARAM>(output));
+    }
+    Report("output_selected", std::to_string(static_cast<long>(Ask(output, CB_GETCURSEL, 0, 0))));
+    SetFileName(dialog, path);
+    HWND send = GetDlgItem(dialog, IDOK);
+    if (send == nullptr) Fail("the file dialog has no Send button");
+    const ProgressWatch watch(dialog);
+    Report("pressed", Text(send));
+    PostMessageW(send, BM_CLICK, 0, 0);
+    HWND progress = WaitFor(FindProgressDialog, "progress dialog");
+    ReportProgressDialog(progress);
+    FollowProgress(progress);
+    ReportMessageBoxes();
+    watch.ReportPositions();
+    return 0;
+}
+
+int WaitProgress(long atLeast) {
+    HWND progress = WaitFor(FindProgressDialog, "progress dialog");
+    HWND bar = DescendantWithId(progress, IDC_PROGRESS);
+    WaitFor([bar, atLeast] { return Ask(bar, PBM_GETPOS, 0, 0) >= atLeast ? bar : nullptr; },
+            "the progress bar at the position asked for");
+    ReportProgressDialog(progress);
+    Report("progress_position", std::to_string(static_cast<long>(Ask(bar, PBM_GETPOS, 0, 0))));
+    ReportCentring(progress, 0);
+    return 0;
+}
+
+int CancelProgress() {
+    HWND progress = WaitFor(FindProgressDialog, "progress dialog");
+    HWND bar = DescendantWithId(progress, IDC_PROGRESS);
+    const long before = static_cast<long>(Ask(bar, PBM_GETPOS, 0, 0));
+    Report("progress_position", std::to_string(before));
+    HWND cancel = GetDlgItem(progress, IDCANCEL);
+    if (cancel == nullptr) Fail("the progress dialog has no Cancel button");
+    Report("pressed", Text(cancel));
+    PostMessageW(cancel, BM_CLICK, 0, 0);
+    DWORD process = 0;
+    GetWindowThreadProcessId(progress, &process);
+    WaitGone(progress, "the progress dialog");
+    // A message box would come up after the dialog is gone: watch until the
+    // process has ended.
+    HANDLE running = OpenProcess(SYNCHRONIZE, FALSE, process);
+    const auto deadline = std::chrono::steady_clock::now() + kPatience;
+    bool ended = running == nullptr;
+    while (!ended && std::chrono::steady_clock::now() < deadline) {
+        ReportMessageBoxes();
+        ended = WaitForSingleObject(running, 20) == WAIT_OBJECT_0;
+    }
+    if (running != nullptr) CloseHandle(running);
+    ReportMessageBoxes();
+    Report("program", ended ? "ended" : "still running");
+    return 0;
+}
+
+std::wstring VersionString(const std::vector<char>& block, const wchar_t* name) {
+    void* value = nullptr;
+    UINT length = 0;
+    const std::wstring query = std::wstring(L"\\StringFileInfo\\040904B0\\") + name;
+    if (!VerQueryValueW(block.data(), query.c_str(), &value, &length) || length == 0) {
+        return L"missing";
+    }
+    return static_cast<const wchar_t*>(value);
+}
+
+int Resources(const std::wstring& exe) {
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(exe.c_str(), &ignored);
+    std::vector<char> block(size);
+    if (size == 0 || !GetFileVersionInfoW(exe.c_str(), 0, size, block.data())) {
+        Report("version", "missing");
+    } else {
+        Report("file_description", VersionString(block, L"FileDescription"));
+        Report("file_version", VersionString(block, L"FileVersion"));
+        Report("product_name", VersionString(block, L"ProductName"));
+    }
+    // Windows builds an activation context from the manifest when the
+    // program starts; a malformed manifest would keep it from starting.
+    ACTCTXW context{};
+    context.cbSize = sizeof context;
+    context.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID;
+    context.lpSource = exe.c_str();
+    context.lpResourceName = MAKEINTRESOURCEW(1);  // CREATEPROCESS_MANIFEST_RESOURCE_ID
+    HANDLE activation = CreateActCtxW(&context);
+    if (activation == INVALID_HANDLE_VALUE) {
+        Report("manifest", "refused (" + std::to_string(GetLastError()) + ")");
+    } else {
+        Report("manifest", "accepted");
+        ReleaseActCtx(activation);
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) Fail("no command");
+    const std::string command = argv[1];
+    bool refresh = false;
+    bool dropDown = false;
+    int cutter = -1;
+    long atLeast = 1;
+    for (int i = 2; i < argc; ++i) {
+        const std::string option = argv[i];
+        if (option == "--refresh") refresh = true;
+        if (option == "--drop-down") dropDown = true;
+        if (option == "--cutter" && i + 1 < argc) cutter = std::atoi(argv[++i]);
+        if (option == "--at-least" && i + 1 < argc) atLeast = std::atol(argv[++i]);
+    }
+    if (command == "inspect") return Inspect(refresh, dropDown);
+    if (command == "dump") return Dump();
+    if (command == "cancel-file-dialog") return CancelFileDialog();
+    if (command == "send" && argc >= 3) return Send(Widen(argv[2]), cutter);
+    if (command == "wait-progress") return WaitProgress(atLeast);
+    if (command == "cancel-progress") return CancelProgress();
+    if (command == "resources" && argc >= 3) return Resources(Widen(argv[2]));
+    Fail("unknown command " + command);
+}

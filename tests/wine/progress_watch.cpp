@@ -1,0 +1,40 @@
+// Loaded into the program under test by dialog_probe's thread hook: sees
+// every position the program gives its progress bar, on the program's own
+// thread, and keeps them in memory the probe shares. The probe cannot ask the
+// bar itself at the end: the program destroys the dialog right after the
+// last position, without pumping messages in between.
+#include "platform/win32.h"
+#include "tests/wine/progress_watch.h"
+
+namespace {
+
+ProgressRecord* Record() {
+    static ProgressRecord* record = [] {
+        HANDLE mapping = OpenFileMappingW(FILE_MAP_WRITE, FALSE, kProgressRecordName);
+        if (mapping == nullptr) return static_cast<ProgressRecord*>(nullptr);
+        void* view = MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, sizeof(ProgressRecord));
+        CloseHandle(mapping);  // the view keeps the memory
+        return static_cast<ProgressRecord*>(view);
+    }();
+    return record;
+}
+
+}  // namespace
+
+extern "C" __declspec(dllexport) LRESULT CALLBACK
+    WatchProgress(int code, WPARAM wParam, LPARAM lParam) {
+    const auto* call = reinterpret_cast<const CWPRETSTRUCT*>(lParam);
+    if (code == HC_ACTION && call != nullptr && call->message == PBM_SETPOS) {
+        WCHAR name[32] = {};
+        GetClassNameW(call->hwnd, name, 32);
+        ProgressRecord* record = Record();
+        if (record != nullptr && lstrcmpiW(name, PROGRESS_CLASSW) == 0 &&
+            record->count < kMaxPositions) {
+            // What the bar holds now, asked of the bar itself.
+            const LONG position = static_cast<LONG>(SendMessageW(call->hwnd, PBM_GETPOS, 0, 0));
+            record->positions[record->count] = position;
+            InterlockedIncrement(&record->count);
+        }
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
