@@ -110,6 +110,8 @@ TEST_F(FrontEnd, FailedWriteIsShownOnTheWorkerAndEndsTheTransferAtOnce) {
 
 TEST_F(FrontEnd, CutterUnpluggedMidFileFailsTheTransfer) {
     auto cutter = PlugCutter(1, "01");
+    // Writes take a while, so the file is far from sent when the bar shows 50.
+    cutter->SetTiming({std::chrono::milliseconds(2), 0, false});
     emu::ScriptProgress(50, {emu::Call([&] { emu::Unplug(cutter); })});
     EXPECT_EQ(Run(Wide(MakeJob(20000))), 1);
     EXPECT_EQ(MessageTexts(), std::vector<std::string>{kSendError});
