@@ -7,6 +7,7 @@
 
 #include "platform/emu/devices.h"
 #include "platform/emu/kernel_api.h"
+#include "platform/virtual_cutter_names.h"
 
 namespace emu {
 namespace {
@@ -53,27 +54,14 @@ std::shared_ptr<VirtualDeviceImpl> Make(const Bus& bus, const VirtualDeviceConfi
                                                instanceId);
 }
 
-// "vendor:product:serial:port[:file]"; false when malformed. The file is
-// the rest of the text, so it may hold colons itself.
 bool ParseDevice(const std::string& text, VirtualDeviceConfig* config) {
-    std::vector<std::string> fields;
-    std::string rest = text;
-    for (int i = 0; i < 4; ++i) {
-        const std::string::size_type colon = rest.find(':');
-        fields.push_back(rest.substr(0, colon));
-        if (colon == std::string::npos) {
-            if (i < 3) return false;
-            rest.clear();
-            break;
-        }
-        rest = rest.substr(colon + 1);
-    }
-    if (fields[3].empty()) return false;
-    config->vendorId = static_cast<USHORT>(std::strtoul(fields[0].c_str(), nullptr, 16));
-    config->productId = static_cast<USHORT>(std::strtoul(fields[1].c_str(), nullptr, 16));
-    config->serial = fields[2];
-    config->locationPaths = {"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(" + fields[3] + ")"};
-    config->receiveFile = rest;
+    platform::VirtualDeviceEntry entry;
+    if (!platform::ParseVirtualDeviceEntry(text, &entry)) return false;
+    config->vendorId = entry.vendorId;
+    config->productId = entry.productId;
+    config->serial = entry.serial;
+    config->locationPaths = {"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(" + entry.port + ")"};
+    config->receiveFile = entry.receiveFile;
     return true;
 }
 
@@ -103,28 +91,15 @@ Bus& TheBus() {
     return *bus;
 }
 
-std::string Upper(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return text;
-}
-
 std::string MakeInstanceId(const VirtualDeviceConfig& config) {
     if (!config.instanceId.empty()) return config.instanceId;
-    char ids[32];
-    std::snprintf(ids, sizeof ids, "USB\\VID_%04X&PID_%04X\\", config.vendorId, config.productId);
-    return ids + Upper(config.serial);
+    return platform::UsbInstanceId(config.vendorId, config.productId, config.serial);
 }
 
-// Windows names an interface by the instance ID with '\' turned into '#',
-// prefixed with \\?\ and followed by the interface class.
+// Odd test IDs may repeat; the ordinal keeps every path unique.
 std::wstring MakeDevicePath(const std::string& instanceId, std::size_t ordinal) {
-    std::wstring path = L"\\\\?\\";
-    for (char c : instanceId)
-        path.push_back(c == '\\' ? L'#' : static_cast<wchar_t>(std::tolower(c)));
-    // Odd test IDs may repeat; the ordinal keeps every path unique.
-    path += L"#" + std::to_wstring(ordinal) + L"#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
-    return path;
+    return platform::UsbInterfacePath(
+        instanceId, L"#" + std::to_wstring(ordinal) + L"#{a5dcbf10-6530-11d2-901f-00c04fb951ed}");
 }
 
 }  // namespace

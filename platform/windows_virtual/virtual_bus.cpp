@@ -1,5 +1,7 @@
 #include "platform/windows_virtual/virtual_bus.h"
 
+#include "platform/virtual_cutter_names.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -42,27 +44,14 @@ std::vector<std::string> Split(const std::string& text, char separator) {
     return items;
 }
 
-// "vendor:product:serial:port[:file]"; false when malformed. The file is the
-// rest of the text: a Windows path has a colon of its own.
 bool ParseCutter(const std::string& text, CutterConfig* config) {
-    std::vector<std::string> fields;
-    std::string rest = text;
-    for (int i = 0; i < 4; ++i) {
-        const std::string::size_type colon = rest.find(':');
-        fields.push_back(rest.substr(0, colon));
-        if (colon == std::string::npos) {
-            if (i < 3) return false;
-            rest.clear();
-            break;
-        }
-        rest = rest.substr(colon + 1);
-    }
-    if (fields[3].empty()) return false;
-    config->vendorId = static_cast<USHORT>(std::strtoul(fields[0].c_str(), nullptr, 16));
-    config->productId = static_cast<USHORT>(std::strtoul(fields[1].c_str(), nullptr, 16));
-    config->serial = fields[2];
-    config->port = fields[3];
-    config->receiveFile = Widen(rest);
+    platform::VirtualDeviceEntry entry;
+    if (!platform::ParseVirtualDeviceEntry(text, &entry)) return false;
+    config->vendorId = entry.vendorId;
+    config->productId = entry.productId;
+    config->serial = entry.serial;
+    config->port = entry.port;
+    config->receiveFile = Widen(entry.receiveFile);
     return true;
 }
 
@@ -77,12 +66,6 @@ std::map<std::string, DWORD> ParseDelays(const std::string& text) {
     return delays;
 }
 
-std::string Upper(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return text;
-}
-
 std::wstring Lower(std::wstring text) {
     std::transform(text.begin(), text.end(), text.begin(),
                    [](wchar_t c) { return static_cast<wchar_t>(std::towlower(c)); });
@@ -90,19 +73,11 @@ std::wstring Lower(std::wstring text) {
 }
 
 std::string MakeInstanceId(const CutterConfig& config) {
-    char ids[32];
-    std::snprintf(ids, sizeof ids, "USB\\VID_%04X&PID_%04X\\", config.vendorId, config.productId);
-    return ids + Upper(config.serial);
+    return platform::UsbInstanceId(config.vendorId, config.productId, config.serial);
 }
 
-// Windows names an interface by the instance ID with '\' turned into '#',
-// prefixed with \\?\ and followed by the interface class.
 std::wstring MakeDevicePath(const std::string& instanceId) {
-    std::wstring path = L"\\\\?\\";
-    for (char c : instanceId) {
-        path.push_back(c == '\\' ? L'#' : static_cast<wchar_t>(std::tolower(c)));
-    }
-    return path + L"#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
+    return platform::UsbInterfacePath(instanceId, L"#{a5dcbf10-6530-11d2-901f-00c04fb951ed}");
 }
 
 struct Bus {
