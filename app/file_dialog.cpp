@@ -53,6 +53,12 @@ UINT_PTR CALLBACK OpenDialogHook(HWND dialog, UINT message, WPARAM wParam, LPARA
         FillListInDialog(dialog);
         return TRUE;
     }
+    if (message == WM_NOTIFY) {
+        // The dialog has grown by the cutter panel since WM_INITDIALOG: only
+        // now does centring put it in the middle of the screen.
+        if (reinterpret_cast<const OFNOTIFYW*>(lParam)->hdr.code == CDN_INITDONE) CenterDialog();
+        return 0;
+    }
     if (message != WM_COMMAND) return 0;
     switch (LOWORD(wParam)) {
         case IDC_OUTPUT:

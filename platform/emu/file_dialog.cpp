@@ -171,10 +171,11 @@ void FillFilters(HWND top, const OPENFILENAMEW& record) {
     SendMessageW(types, CB_SETCURSEL, record.nFilterIndex > 0 ? record.nFilterIndex - 1 : 0, 0);
 }
 
+// The top window starts with room for its own controls only; it grows for
+// the application's child once the hook has initialised that.
 HWND CreateTop(OPENFILENAMEW* record, const DialogTemplate& child,
                std::shared_ptr<FileDialog> kind) {
-    const RECT client =
-        DialogUnitsToPixels(0, 0, std::max(ownWidth, child.cx), ownHeight + child.cy);
+    const RECT client = DialogUnitsToPixels(0, 0, std::max(ownWidth, child.cx), ownHeight);
     NewWindow window;
     window.className = L"#32770";
     window.text = record->lpstrTitle != nullptr ? record->lpstrTitle : L"Open";
@@ -202,6 +203,18 @@ HWND CreateChild(OPENFILENAMEW* record, const DialogTemplate& child, HWND top) {
                                            reinterpret_cast<LPARAM>(record));
     if (handle != nullptr) ShowWindow(handle, SW_SHOW);
     return handle;
+}
+
+// As Windows does after the hook's WM_INITDIALOG: the top window makes room
+// for the child below its own controls, then tells the hook it is done.
+void FinishLayout(OPENFILENAMEW* record, const DialogTemplate& child, HWND top, HWND childWindow) {
+    RECT rect{};
+    GetWindowRect(top, &rect);
+    const LONG grow = DialogUnitsToPixels(0, 0, 0, child.cy).bottom;
+    SetWindowPos(top, HWND_TOP, 0, 0, rect.right - rect.left, rect.bottom - rect.top + grow,
+                 SWP_NOMOVE | SWP_NOZORDER);
+    OFNOTIFYW done{{top, 0, CDN_INITDONE}, record, nullptr};
+    SendMessageW(childWindow, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&done));
 }
 
 // Runs the dialog until it ends; false when the loop itself failed or met
@@ -247,10 +260,14 @@ BOOL WINAPI GetOpenFileNameW(LPOPENFILENAMEW record) {
     auto kind = std::make_shared<emu::FileDialog>(record, emu::StartFolder(*record));
     HWND top = emu::CreateTop(record, *child, kind);
     const bool applicationChild = (record->Flags & (OFN_ENABLETEMPLATE | OFN_ENABLEHOOK)) != 0;
-    if (applicationChild && emu::CreateChild(record, *child, top) == nullptr) {
-        DestroyWindow(top);
-        emu::extendedError = CDERR_DIALOGFAILURE;
-        return FALSE;
+    if (applicationChild) {
+        HWND childWindow = emu::CreateChild(record, *child, top);
+        if (childWindow == nullptr) {
+            DestroyWindow(top);
+            emu::extendedError = CDERR_DIALOGFAILURE;
+            return FALSE;
+        }
+        emu::FinishLayout(record, *child, top, childWindow);
     }
     ShowWindow(top, SW_SHOW);
     emu::CurrentDesktop()->FileDialogOpened(top);

@@ -61,6 +61,7 @@ typedef UINT_PTR(CALLBACK* LPOFNHOOKPROC)(HWND, UINT, WPARAM, LPARAM);
 #define WM_CHAR 0x0102
 #define WM_INITDIALOG 0x0110
 #define WM_COMMAND 0x0111
+#define WM_NOTIFY 0x004E
 #define WM_LBUTTONDOWN 0x0201
 #define WM_LBUTTONUP 0x0202
 #define WM_USER 0x0400
@@ -223,4 +224,19 @@ struct OPENFILENAMEW {
     DWORD dwReserved;
     DWORD FlagsEx;
 };
+
+// Notifications of the Explorer-style file dialog to its hook (WM_NOTIFY).
+struct NMHDR {
+    HWND hwndFrom;
+    UINT_PTR idFrom;
+    UINT code;
+};
+#define CDN_FIRST (0U - 601U)
+#define CDN_INITDONE (CDN_FIRST - 0x0000U)
 typedef OPENFILENAMEW* LPOPENFILENAMEW;
+
+struct OFNOTIFYW {
+    NMHDR hdr;
+    LPOPENFILENAMEW lpOFN;
+    LPWSTR pszFile;
+};

@@ -34,21 +34,34 @@ void Fill(HWND list, int count) {
 
 int listSize = 3;
 
+void Centre(HWND top) {
+    RECT outer, inner;
+    GetWindowRect(GetDesktopWindow(), &outer);
+    GetWindowRect(top, &inner);
+    SetWindowPos(top, HWND_TOP, (outer.right - (inner.right - inner.left)) / 2,
+                 (outer.bottom - (inner.bottom - inner.top)) / 2, 0, 0, SWP_NOSIZE);
+}
+
 UINT_PTR CALLBACK TestHook(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     HWND list = GetDlgItem(dialog, IDC_OUTPUT);
     if (message == WM_INITDIALOG) {
         events.push_back({message, wParam, -1, false});
         initRecord = reinterpret_cast<const OPENFILENAMEW*>(lParam);
         HWND top = GetParent(dialog);
-        RECT outer, inner;
-        GetWindowRect(GetDesktopWindow(), &outer);
-        GetWindowRect(top, &inner);
-        SetWindowPos(top, HWND_TOP, (outer.right - (inner.right - inner.left)) / 2,
-                     (outer.bottom - (inner.bottom - inner.top)) / 2, 0, 0, SWP_NOSIZE);
+        Centre(top);
         SendMessageW(top, CDM_SETCONTROLTEXT, IDOK, reinterpret_cast<LPARAM>(L"&Send"));
         SendMessageW(top, CDM_HIDECONTROL, chx1, 0);
         Fill(list, listSize);
         return TRUE;
+    }
+    if (message == WM_NOTIFY) {
+        // The top window has grown by this child since WM_INITDIALOG.
+        const auto* notify = reinterpret_cast<const OFNOTIFYW*>(lParam);
+        if (notify->hdr.code == CDN_INITDONE) {
+            events.push_back({message, wParam, -1, false});
+            Centre(notify->hdr.hwndFrom);
+        }
+        return 0;
     }
     if (message == WM_COMMAND) {
         const bool fromList = reinterpret_cast<HWND>(lParam) == list;
