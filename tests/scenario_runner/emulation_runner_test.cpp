@@ -322,8 +322,8 @@ TEST_P(Scenario, PlaysAsWritten) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, Scenario, testing::ValuesIn(ScenarioNames()),
-                         [](const testing::TestParamInfo<std::string>& info) {
-                             std::string name = info.param;
+                         [](const testing::TestParamInfo<std::string>& param) {
+                             std::string name = param.param;
                              std::replace(name.begin(), name.end(), '-', '_');
                              return name;
                          });

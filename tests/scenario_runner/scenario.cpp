@@ -80,8 +80,10 @@ class Reader {
   public:
     explicit Reader(Scenario* scenario) : s(*scenario) {}
 
-    bool Line(int number, const std::vector<Token>& tokens, std::string* error) {
+    bool Line(int number, const std::string& text, const std::vector<Token>& tokens,
+              std::string* error) {
         line = number;
+        raw = &text;
         t = &tokens;
         if (tokens.empty()) return true;
         if (!Statement(error)) {
@@ -204,9 +206,11 @@ class Reader {
         return true;
     }
 
-    // command line: TEXT (the rest of the line, as written)
+    // command line: TEXT (the rest of the line, verbatim: quotes and all)
     bool ReadCommandLine() {
-        s.commandLine = Rest(2);
+        const std::string::size_type colon = raw->find("line:");
+        const std::string::size_type start = raw->find_first_not_of(" \t", colon + 5);
+        s.commandLine = start == std::string::npos ? "" : raw->substr(start);
         return true;
     }
 
@@ -374,6 +378,7 @@ class Reader {
 
     Scenario& s;
     const std::vector<Token>* t = nullptr;
+    const std::string* raw = nullptr;
     int line = 0;
     Place place = Place::FileDialog;
     bool inPlace = false;
@@ -440,7 +445,7 @@ bool Parse(const std::string& name, const std::string& text, Scenario* scenario,
         const bool onWine =
             tokens.size() >= 2 && tokens[0].text == "on" && tokens[1].text == "wine";
         if (!onWine && !tokens.empty()) reader.lastWasLog = false;
-        if (!reader.Line(number, tokens, &problem)) {
+        if (!reader.Line(number, line, tokens, &problem)) {
             *error = name + ":" + std::to_string(number) + ": " + problem;
             return false;
         }
