@@ -27,6 +27,9 @@ class Desktop {
     virtual void FileDialogClosed(HWND, BOOL, const std::wstring&) {}
     // A message box, modal on the calling thread; returns the button pressed.
     virtual int MessageBox(const std::string& text, const std::string& caption, UINT type) = 0;
+    // A message box came up and its modal loop met WM_QUIT at once: it was
+    // gone before the user could read it.
+    virtual void MessageBoxEndedByQuit(const std::string&, const std::string&, UINT) {}
 };
 
 // The desktop in use; calls keep it alive while a replacement comes in.

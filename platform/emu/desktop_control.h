@@ -97,6 +97,8 @@ struct MessageBoxRecord {
     UINT type = 0;   // MB_* flags as passed
     int answer = 0;  // the button that closed it
     bool scripted = false;
+    // WM_QUIT ended its modal loop before the user could read it.
+    bool endedByQuit = false;
 
     UINT Icon() const { return type & MB_ICONMASK; }
 };

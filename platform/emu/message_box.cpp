@@ -1,5 +1,10 @@
 // MessageBoxA: modal on the calling thread, which waits until the user of the
-// current desktop closes the box.
+// current desktop closes the box. As on Windows, the box's modal loop
+// dispatches the thread's messages, and a WM_QUIT ends it at once: the box
+// vanishes before the user can read it and the quit is posted again for the
+// caller's own loop.
+#include <string>
+
 #include "platform/emu/desktop.h"
 #include "platform/emu/faults.h"
 #include "platform/emu/kernel_api.h"
@@ -11,7 +16,17 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return 0;
     }
-    // Windows captions an uncaptioned box "Error".
-    return emu::CurrentDesktop()->MessageBox(text == nullptr ? "" : text,
-                                             caption == nullptr ? "Error" : caption, type);
+    const std::string shown = text == nullptr ? "" : text;
+    const std::string title = caption == nullptr ? "Error" : caption;  // as Windows captions it
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(msg.wParam));
+            emu::CurrentDesktop()->MessageBoxEndedByQuit(shown, title, type);
+            return 0;
+        }
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    return emu::CurrentDesktop()->MessageBox(shown, title, type);
 }

@@ -103,6 +103,17 @@ void MessageQueue::Take(MSG* msg, HWND window, UINT first, UINT last,
     }
 }
 
+bool MessageQueue::TryTake(MSG* msg, HWND window, UINT first, UINT last, bool remove) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (remove) return TakeLocked(msg, window, first, last);
+    const std::deque<MSG> messages = messages_;
+    const bool quit = quit_;
+    const bool found = TakeLocked(msg, window, first, last);
+    messages_ = messages;
+    quit_ = quit;
+    return found;
+}
+
 MessageQueue& CurrentQueue() {
     thread_local ThreadQueue mine;
     return *mine.queue;

@@ -24,6 +24,9 @@ class MessageQueue {
     // nothing else is waiting. Before each wait it calls `idle`, without the
     // queue's lock: that is when the user can act on what the screen shows.
     void Take(MSG* msg, HWND window, UINT first, UINT last, const std::function<void()>& idle);
+    // Takes such a message if one waits (or copies it, when `remove` is
+    // false); false at once when none does.
+    bool TryTake(MSG* msg, HWND window, UINT first, UINT last, bool remove);
 
   private:
     bool TakeLocked(MSG* msg, HWND window, UINT first, UINT last);

@@ -73,6 +73,16 @@ BOOL WINAPI GetMessageW(LPMSG msg, HWND window, UINT filterMin, UINT filterMax) 
     return msg->message == WM_QUIT ? FALSE : TRUE;
 }
 
+BOOL WINAPI PeekMessageW(LPMSG msg, HWND window, UINT filterMin, UINT filterMax, UINT remove) {
+    if (msg == nullptr) {
+        SetLastError(ERROR_NOACCESS);
+        return FALSE;
+    }
+    return emu::CurrentQueue().TryTake(msg, window, filterMin, filterMax, (remove & PM_REMOVE) != 0)
+               ? TRUE
+               : FALSE;
+}
+
 BOOL WINAPI TranslateMessage(const MSG* msg) {
     // Typed characters reach the emulation as WM_CHAR already, so there is
     // nothing to translate; Windows reports key messages as translated.

@@ -70,6 +70,8 @@ class ScriptedDesktop : public Desktop {
     void FileNameRefused(HWND top, const std::wstring& name, const std::string&) override;
     void FileDialogClosed(HWND top, BOOL result, const std::wstring& path) override;
     int MessageBox(const std::string& text, const std::string& caption, UINT type) override;
+    void MessageBoxEndedByQuit(const std::string& text, const std::string& caption,
+                               UINT type) override;
 
   private:
     struct DialogScript {
@@ -262,6 +264,19 @@ int ScriptedDesktop::MessageBox(const std::string& text, const std::string& capt
     }
     if (call) call();
     return record.answer;
+}
+
+void ScriptedDesktop::MessageBoxEndedByQuit(const std::string& text, const std::string& caption,
+                                            UINT type) {
+    MessageBoxRecord record;
+    record.thread = GetCurrentThreadId();
+    record.threadId = std::this_thread::get_id();
+    record.caption = caption;
+    record.text = text;
+    record.type = type;
+    record.endedByQuit = true;
+    std::lock_guard<std::mutex> lock(mutex_);
+    boxes_.push_back(record);
 }
 
 std::shared_ptr<ScriptedDesktop> Scripted() {

@@ -47,6 +47,8 @@ typedef UINT_PTR(CALLBACK* LPOFNHOOKPROC)(HWND, UINT, WPARAM, LPARAM);
 
 // Window messages.
 #define WM_NULL 0x0000
+#define PM_NOREMOVE 0x0000
+#define PM_REMOVE 0x0001
 #define WM_CREATE 0x0001
 #define WM_DESTROY 0x0002
 #define WM_SETTEXT 0x000C

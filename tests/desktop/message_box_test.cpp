@@ -45,4 +45,47 @@ TEST(MessageBox, ScriptedButtonIsTheAnswer) {
     EXPECT_TRUE(emu::Unscripted().empty());
 }
 
+// A modal loop ends at once on WM_QUIT and posts it again for the caller's
+// own loop: the box is gone before anybody could read it.
+TEST(MessageBox, PendingQuitEndsTheBoxAtOnceAndIsPostedAgain) {
+    emu::UseScriptedDesktop();
+    PostQuitMessage(7);
+    EXPECT_EQ(MessageBoxA(nullptr, "Lost", "bladepost", MB_ICONWARNING), 0);
+    const auto boxes = emu::MessageBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes[0].endedByQuit);
+    EXPECT_EQ(boxes[0].text, "Lost");
+    MSG msg{};
+    ASSERT_TRUE(PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE));
+    EXPECT_EQ(msg.message, static_cast<UINT>(WM_QUIT));
+    EXPECT_EQ(msg.wParam, 7u);
+    EXPECT_FALSE(PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE));
+}
+
+// Thread messages posted before the quit are dispatched by the box's loop
+// first, as Windows' loop would; a queue without WM_QUIT leaves the box up.
+TEST(MessageBox, LoopTakesEarlierMessagesAndStaysWithoutQuit) {
+    emu::UseScriptedDesktop();
+    PostMessageW(nullptr, WM_USER, 1, 2);
+    emu::ScriptMessageBox(IDOK);
+    EXPECT_EQ(MessageBoxA(nullptr, "Read me", "bladepost", MB_ICONWARNING), IDOK);
+    EXPECT_FALSE(emu::MessageBoxes().at(0).endedByQuit);
+    MSG msg{};
+    EXPECT_FALSE(PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE)) << "the box left a message";
+}
+
+TEST(PeekMessage, NoRemoveLeavesTheMessageAndQuitComesLast) {
+    emu::UseScriptedDesktop();
+    PostQuitMessage(3);
+    PostMessageW(nullptr, WM_USER, 0, 0);
+    MSG msg{};
+    ASSERT_TRUE(PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE));
+    EXPECT_EQ(msg.message, static_cast<UINT>(WM_USER));
+    ASSERT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_EQ(msg.message, static_cast<UINT>(WM_QUIT));
+    ASSERT_TRUE(PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE));
+    EXPECT_EQ(msg.message, static_cast<UINT>(WM_USER));
+    EXPECT_FALSE(PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE));
+}
+
 }  // namespace

@@ -249,8 +249,14 @@ class Player {
     // What the steps expected of the progress dialog and the message boxes
     // is read from the desktop's records after the run.
     void Collect() {
-        const std::vector<emu::MessageBoxRecord> boxes = emu::MessageBoxes();
-        for (const emu::MessageBoxRecord& box : boxes) {
+        std::vector<emu::MessageBoxRecord> boxes;
+        for (const emu::MessageBoxRecord& box : emu::MessageBoxes()) {
+            if (box.endedByQuit) {
+                observed.problems.push_back("a message box vanished before it could be read: \"" +
+                                            box.text + "\"");
+                continue;
+            }
+            boxes.push_back(box);
             observed.boxes.push_back({box.text, box.caption});
         }
         const std::vector<emu::DialogView> shown = emu::ShownDialogs();
