@@ -1,8 +1,12 @@
 #include "app/file_dialog.h"
 
+#include <exception>
+
 #include "app/cutter_list.h"
 #include "app/front_end_state.h"
+#include "app/message_box.h"
 #include "log/exception.h"
+#include "log/logger.h"
 #include "resources/resource.h"
 #include "usb/usb_listener.h"
 
@@ -19,14 +23,36 @@ std::string* hookFailure = nullptr;
 static_assert(sizeof(OPENFILENAMEW) == 88, "the full record, with pvReserved and FlagsEx");
 #endif
 
-// Lists the cutters in the dialog. A failed enumeration must not leave the
-// hook as an exception: it closes the dialog, and ShowFileDialog reports it.
+const char kHookContext[] =
+    "unsigned int __stdcall OpenDialogHook(struct HWND__ *,unsigned int,unsigned int,long)";
+
+void LogHookFailure(const char* text) {
+    try {
+        Logger::Instance().Error() << kHookContext << " - " << text;
+    } catch (...) {
+        // The log cannot be created; the user is still told.
+    }
+}
+
+// Closes the dialog without a file; ShowFileDialog reports `why`.
+void GiveUp(const char* why) {
+    if (hookFailure != nullptr) *hookFailure = why;
+    PostMessageW(FileDialogWindow, WM_COMMAND, IDCANCEL, 0);
+}
+
+// Lists the cutters in the dialog. No exception may leave the hook: it would
+// unwind through the common-dialog library's frames.
 void FillListInDialog(HWND dialog) {
     try {
         FillCutterList(GetDlgItem(dialog, IDC_OUTPUT), true);
     } catch (const QUILL::Exception& failure) {
-        if (hookFailure != nullptr) *hookFailure = failure.what();
-        PostMessageW(FileDialogWindow, WM_COMMAND, IDCANCEL, 0);
+        GiveUp(failure.what());  // enumeration has logged it
+    } catch (const std::exception& failure) {
+        LogHookFailure(failure.what());
+        GiveUp(failure.what());
+    } catch (...) {
+        LogHookFailure(kUnknownFailure);
+        GiveUp(kUnknownFailure);
     }
 }
 

@@ -15,8 +15,8 @@ void CenterDialog();
 // Outcome of one showing of the file-open dialog.
 struct FileDialogResult {
     BOOL chosen;  // what GetOpenFileNameW returned
-    // Set when listing the cutters failed inside the dialog; the dialog was
-    // then closed without a file.
+    // Set when listing the cutters failed inside the dialog (the text of
+    // what was thrown); the dialog was then closed without a file.
     std::string enumerationFailure;
 };
 

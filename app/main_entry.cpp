@@ -11,11 +11,15 @@
 #include "log/exception.h"
 #include "log/format_text.h"
 #include "log/last_error_text.h"
+#include "log/logger.h"
 #include "usb/usb_listener.h"
 
 namespace {
 
 enum ExitCode { kSent = 0, kFailed = 1, kNoFile = 2 };
+
+const char kEntryContext[] =
+    "int __stdcall wWinMain(struct HINSTANCE__ *,struct HINSTANCE__ *,wchar_t *,int)";
 
 std::size_t ConnectedCount() {
     return usbListener.connectedCutters.size();
@@ -47,6 +51,22 @@ int SelectFileAndCutter(HINSTANCE instance, WCHAR (&fileName)[MAX_PATH]) {
         if (result.chosen != TRUE) return result.chosen == FALSE ? kNoFile : kSent;
     } while (SelectedCutterIndex == -1);
     return -1;
+}
+
+// Tells the user of a failure that ended the run, and logs it when `log` and
+// the log can be reached. Nothing may escape: the process must end with 1.
+int Fail(const char* text, bool log) noexcept {
+    try {
+        if (log) Logger::Instance().Error() << kEntryContext << " - " << text;
+    } catch (...) {
+        // The log cannot be created; the user is still told.
+    }
+    try {
+        ShowWarning(text);
+    } catch (...) {
+        // Not even the box could be shown: the exit code still tells.
+    }
+    return kFailed;
 }
 
 int Run(HINSTANCE instance, const WCHAR* commandLine) {
@@ -81,8 +101,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
     try {
         return Run(instance, commandLine != nullptr ? commandLine : L"");
     } catch (const QUILL::Exception& failure) {
-        // The device list could not be obtained.
-        ShowWarning(failure.what());
-        return kFailed;
+        // The device list could not be obtained; enumeration has logged it.
+        return Fail(failure.what(), false);
+    } catch (const std::exception& failure) {
+        return Fail(failure.what(), true);
+    } catch (...) {
+        return Fail(kUnknownFailure, true);
     }
 }

@@ -2,6 +2,8 @@
 
 #include "platform/win32.h"
 
+const char kUnknownFailure[] = "An unexpected error occurred";
+
 void ShowWarning(const std::string& text) {
     // A WM_QUIT waiting for this thread (destroying the progress dialog posts
     // one) would end the box's modal loop before the user could read it:

@@ -61,6 +61,20 @@ class Transfer {
   public:
     Transfer(const WCHAR* filePath, std::shared_ptr<QUILL::UsbDevice> cutter)
         : path(filePath), device(std::move(cutter)) {}
+    // An exception between starting the worker and the cleanup lands here:
+    // the cleanup still runs, so no joinable thread is destroyed and the
+    // cutter is closed. The caller tells the user of the exception.
+    ~Transfer() {
+        if (!worker.joinable() && !workGuard) return;
+        aborted = true;
+        try {
+            CleanUp();
+        } catch (...) {
+            // Already on an exception's way out; it is the one reported.
+        }
+    }
+    Transfer(const Transfer&) = delete;
+    Transfer& operator=(const Transfer&) = delete;
 
     bool Run() {
         if (!OpenFile() || !OpenCutter() || !StartSending()) return false;

@@ -1,0 +1,85 @@
+// Failures that arrive as exceptions the program did not plan for: each ends
+// the run with a message box, exit code 1 and, where the log can be reached,
+// a record, never by unwinding through Windows' frames or std::terminate.
+#include <new>
+#include <stdexcept>
+
+#include "tests/app/front_end_fixture.h"
+
+namespace {
+
+// A listener that runs out of memory when a cutter arrives, as the map's
+// insertion would.
+class OutOfMemoryListener : public QUILL::IUsbListener {
+  public:
+    bool IsSupported(std::uint16_t, std::uint16_t) override { return true; }
+    void OnArrival(std::shared_ptr<QUILL::UsbDevice>) override { throw std::bad_alloc(); }
+    void OnRemoval(std::shared_ptr<QUILL::UsbDevice>) override {}
+    void OnReserved(std::uint32_t) override {}
+};
+
+// Points the process-wide manager at another listener for one test; the
+// member is the manager's own, reached the way a derived class may.
+class ListenerSwap : public QUILL::UsbManager {
+  public:
+    explicit ListenerSwap(QUILL::IUsbListener* replacement) : saved(usbListener.*Member()) {
+        usbListener.*Member() = replacement;
+    }
+    ~ListenerSwap() { usbListener.*Member() = saved; }
+
+  private:
+    static QUILL::IUsbListener* QUILL::UsbManager::*Member() { return &ListenerSwap::listener; }
+    QUILL::IUsbListener* saved;
+};
+
+class UnexpectedFailure : public FrontEnd {};
+
+TEST_F(UnexpectedFailure, InTheDialogHookClosesTheDialogAndEndsWithOne) {
+    PlugCutter(1, "01");
+    OutOfMemoryListener throwing;
+    const ListenerSwap swap(&throwing);
+    EXPECT_EQ(Run(), 1);
+    EXPECT_EQ(MessageTexts(), std::vector<std::string>{"std::bad_alloc"});
+    EXPECT_EQ(emu::FileDialogs().size(), 1u);
+    EXPECT_NE(log.NewRecords().find("[error]: unsigned int __stdcall OpenDialogHook(struct HWND__ "
+                                    "*,unsigned int,unsigned int,long) - std::bad_alloc\r\n"),
+              std::string::npos);
+}
+
+TEST_F(UnexpectedFailure, WhileCountingCuttersForTheCommandLineEndsWithOne) {
+    PlugCutter(1, "01");
+    OutOfMemoryListener throwing;
+    const ListenerSwap swap(&throwing);
+    EXPECT_EQ(Run(Wide(MakeJob(10))), 1);
+    EXPECT_EQ(MessageTexts(), std::vector<std::string>{"std::bad_alloc"});
+    EXPECT_NE(log.NewRecords().find("[error]: int __stdcall wWinMain(struct HINSTANCE__ *,struct "
+                                    "HINSTANCE__ *,wchar_t *,int) - std::bad_alloc\r\n"),
+              std::string::npos);
+}
+
+// A window of the user-interface thread that throws when the transfer's
+// loop dispatches its message.
+INT_PTR CALLBACK ThrowingProc(HWND, UINT message, WPARAM, LPARAM) {
+    if (message == WM_APP) throw std::runtime_error("handler failed");
+    return FALSE;
+}
+
+TEST_F(UnexpectedFailure, MidTransferStillCleansUpBeforeItIsReported) {
+    auto cutter = PlugCutter(1, "01");
+    cutter->SetTiming({std::chrono::milliseconds(5), 0, false});
+    HWND other = nullptr;
+    emu::ScriptProgress(10, {emu::Call([&other] {
+                            other = CreateDialogParamW(GetModuleHandleW(nullptr),
+                                                       MAKEINTRESOURCEW(IDD_PROGRESS), nullptr,
+                                                       ThrowingProc, 0);
+                            PostMessageW(other, WM_APP, 0, 0);
+                        })});
+    EXPECT_EQ(Run(Wide(MakeJob(20000))), 1);  // without the cleanup: std::terminate
+    EXPECT_EQ(MessageTexts(), std::vector<std::string>{"handler failed"});
+    EXPECT_EQ(cutter->OpenHandles(), 0);
+    EXPECT_EQ(cutter->PendingWrites(), 0);
+    EXPECT_LT(cutter->ReceivedCount(), 20000u);
+    DestroyWindow(other);
+}
+
+}  // namespace
