@@ -61,24 +61,20 @@ class Transfer {
   public:
     Transfer(const WCHAR* filePath, std::shared_ptr<QUILL::UsbDevice> cutter)
         : path(filePath), device(std::move(cutter)) {}
-    // An exception between starting the worker and the cleanup lands here:
-    // the cleanup still runs, so no joinable thread is destroyed and the
-    // cutter is closed. The caller tells the user of the exception.
-    ~Transfer() {
-        if (!worker.joinable() && !workGuard) return;
-        aborted = true;
-        try {
-            CleanUp();
-        } catch (...) {
-            // Already on an exception's way out; it is the one reported.
-        }
-    }
     Transfer(const Transfer&) = delete;
     Transfer& operator=(const Transfer&) = delete;
 
     bool Run() {
         if (!OpenFile() || !OpenCutter() || !StartSending()) return false;
-        SendChunks();
+        try {
+            SendChunks();
+        } catch (...) {
+            // The cleanup runs whatever was thrown, so no joinable thread is
+            // destroyed and the cutter is closed; the caller tells the user.
+            aborted = true;
+            CleanUp();
+            throw;
+        }
         return CleanUp();
     }
 
@@ -139,19 +135,33 @@ class Transfer {
 
     // The worker thread's body.
     void RunIoService(boost::asio::io_service& service) {
-        try {
-            service.run();
-        } catch (const std::exception& failure) {
-            // A lost callback would leave the loop waiting: end the transfer.
+        bool reported = false;
+        for (;;) {
             try {
-                Logger::Instance().Error() << kWorkerContext << " - " << failure.what();
-            } catch (const std::exception&) {
-                // The log cannot be created; the user is still told below.
+                service.run();
+                return;
+            } catch (const std::exception& failure) {
+                if (!reported) ReportWorkerFailure(failure.what());
+            } catch (...) {
+                if (!reported) ReportWorkerFailure(kUnknownFailure);
             }
-            aborted = true;
-            WakeMessageLoop(dialog);
-            ShowWarning(kSendFailed);
+            // Go on running: the completions still queued (the write that the
+            // cleanup's Close ends among them) must reach their callbacks
+            // while this transfer lives, not a later run of the service.
+            reported = true;
         }
+    }
+
+    // A lost callback would leave the loop waiting: end the transfer.
+    void ReportWorkerFailure(const char* what) {
+        try {
+            Logger::Instance().Error() << kWorkerContext << " - " << what;
+        } catch (...) {
+            // The log cannot be created; the user is still told below.
+        }
+        aborted = true;
+        WakeMessageLoop(dialog);
+        ShowWarning(kSendFailed);
     }
 
     void SendChunks() {

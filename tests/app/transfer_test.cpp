@@ -152,6 +152,10 @@ TEST_F(FrontEnd, ExceptionOnTheWorkerIsLoggedShownAndEndsTheTransfer) {
                         })});
     EXPECT_EQ(Run(Wide(MakeJob(20000))), 1);
     EXPECT_EQ(MessageTexts(), std::vector<std::string>{kSendError});
+    // The worker went on running the service after the exception, so the
+    // write that Close ended reached its callback while the transfer lived.
+    usbListener.ioService.restart();
+    EXPECT_EQ(usbListener.ioService.poll(), 0u) << "a completion was left for a later transfer";
     const std::string records = log.NewRecords();
     EXPECT_NE(records.find("[error]: void __thiscall TransferFile::<lambda_1>::operator ()(void) "
                            "const - lost handler\r\n"),
