@@ -19,6 +19,8 @@ namespace {
 constexpr DWORD kChunkSize = 1024;
 const char kWorkerContext[] = "void __thiscall TransferFile::<lambda_1>::operator ()(void) const";
 const char kSendFailed[] = "An error occurred while sending data";
+const char kTransferContext[] =
+    "bool __cdecl TransferFile(const wchar_t *,class std::shared_ptr<class QUILL::UsbDevice>)";
 
 // Lets the user-interface thread's message loop look at the flags again.
 void WakeMessageLoop(HWND dialog) {
@@ -29,20 +31,24 @@ void WakeMessageLoop(HWND dialog) {
 class ChunkCallback {
   public:
     ChunkCallback(std::atomic<bool>* chunkDoneFlag, std::atomic<bool>* abortedFlag,
+                  std::atomic<bool>* failedFlag, std::atomic<bool>* positionLostFlag,
                   HWND progressDialog, DWORD chunkPercent)
         : chunkDone(chunkDoneFlag),
           aborted(abortedFlag),
+          writeFailed(failedFlag),
+          positionLost(positionLostFlag),
           dialog(progressDialog),
           percent(chunkPercent) {}
 
     void operator()(bool ok) const {
         if (ok || *chunkDone || *aborted) {
             *chunkDone = true;  // before the post: the woken loop must see it
-            PostMessageW(dialog, WM_SETPROGRESS, percent, 0);
+            if (!PostMessageW(dialog, WM_SETPROGRESS, percent, 0)) *positionLost = true;
             return;
         }
         // The transfer ends now: the user-interface thread is woken before
         // the message box, which waits for the user.
+        *writeFailed = true;
         *aborted = true;
         DestroyWindow(dialog);  // only the dialog's own thread can; the cleanup does it otherwise
         WakeMessageLoop(dialog);
@@ -52,6 +58,8 @@ class ChunkCallback {
   private:
     std::atomic<bool>* chunkDone;
     std::atomic<bool>* aborted;
+    std::atomic<bool>* writeFailed;   // the cutter refused a chunk
+    std::atomic<bool>* positionLost;  // a position never reached the dialog
     HWND dialog;
     DWORD percent;
 };
@@ -176,18 +184,35 @@ class Transfer {
                 return;
             }
             if (bytesRead == 0) {
-                // The whole file is sent. A fast cutter completes writes before
-                // the loop waits for them, so their progress messages may still
-                // be queued: the bar must show the last one before it goes.
-                PumpUntil([&] { return shownPercent == lastPercent; });
+                ShowLastPosition(lastPercent);
                 return;
             }
             bytesSent += bytesRead;
             lastPercent =
                 static_cast<DWORD>(static_cast<std::uint64_t>(bytesSent) * 100 / fileSize);
             device->AsyncWrite(chunk, bytesRead,
-                               ChunkCallback(&chunkDone, &aborted, dialog, lastPercent));
+                               ChunkCallback(&chunkDone, &aborted, &writeFailed, &positionLost,
+                                             dialog, lastPercent));
             PumpUntil([&] { return chunkDone.load(); });
+            if (!aborted) bytesConfirmed += bytesRead;
+        }
+    }
+
+    // The whole file is sent. A fast cutter completes writes before the loop
+    // waits for them, so their progress messages may still be queued: the
+    // bar should show the last one before it goes. The file is sent whatever
+    // happens here: the wait ends, without failing the transfer, as soon as
+    // the position cannot be shown (not posted, the dialog gone, WM_QUIT).
+    void ShowLastPosition(DWORD lastPercent) {
+        while (shownPercent != lastPercent && !positionLost && IsWindow(dialog)) {
+            MSG message;
+            const BOOL result = GetMessageW(&message, nullptr, 0, 0);
+            if (result == -1) return;
+            if (result == 0) {
+                PostQuitMessage(static_cast<int>(message.wParam));  // for whoever loops next
+                return;
+            }
+            Dispatch(message);
         }
     }
 
@@ -201,13 +226,17 @@ class Transfer {
                 aborted = true;  // WM_QUIT: the dialog was closed
                 continue;
             }
-            if (message.message == WM_SETPROGRESS && message.hwnd == dialog) {
-                shownPercent = static_cast<DWORD>(message.wParam);
-            }
-            if (!(IsWindow(dialog) && IsDialogMessageW(dialog, &message))) {
-                TranslateMessage(&message);
-                DispatchMessageW(&message);
-            }
+            Dispatch(message);
+        }
+    }
+
+    void Dispatch(MSG& message) {
+        if (message.message == WM_SETPROGRESS && message.hwnd == dialog) {
+            shownPercent = static_cast<DWORD>(message.wParam);
+        }
+        if (!(IsWindow(dialog) && IsDialogMessageW(dialog, &message))) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
         }
     }
 
@@ -227,12 +256,29 @@ class Transfer {
         workGuard.reset();  // run() returns once the last write has completed
         if (worker.joinable()) worker.join();
         file.reset();
+        if (writeFailed) LogFailedWrite();
         if (!closed && !aborted) {
             // Whether the cutter got everything is unknown: never report success.
             ShowWarning(kSendFailed);
             return false;
         }
         return !aborted;
+    }
+
+    // Why the cutter stopped, and how far it got: one record per transfer.
+    // The worker has been joined, so the device's outcome can be read.
+    void LogFailedWrite() const {
+        const QUILL::UsbDevice::WriteOutcome outcome = device->LastWrite();
+        try {
+            Logger::Instance().Error()
+                << kTransferContext << " - "
+                << FormatText("WinUsb_WritePipe failed (%lu) after %lu of %lu bytes (%s)",
+                              outcome.error,
+                              static_cast<unsigned long>(bytesConfirmed + outcome.accepted),
+                              fileSize, ErrorText(outcome.error).c_str());
+        } catch (...) {
+            // The log cannot be created; the user has been told.
+        }
     }
 
     const WCHAR* path;
@@ -245,7 +291,10 @@ class Transfer {
     unsigned char chunk[kChunkSize] = {};
     std::atomic<bool> chunkDone{false};
     std::atomic<bool> aborted{false};
-    DWORD shownPercent = 0;  // the last position the dialog was sent
+    std::atomic<bool> writeFailed{false};
+    std::atomic<bool> positionLost{false};
+    std::uint32_t bytesConfirmed = 0;  // of the chunks the cutter took whole
+    DWORD shownPercent = 0;            // the last position the dialog was sent
     std::unique_ptr<boost::asio::io_service::work> workGuard;
     std::thread worker;
 };

@@ -4,7 +4,10 @@
 #include "platform/win32.h"
 
 std::string LastErrorText() {
-    const DWORD code = GetLastError();
+    return ErrorText(GetLastError());
+}
+
+std::string ErrorText(DWORD code) {
     if (code == 0) return std::string();
     char* text = nullptr;
     const DWORD length = FormatMessageA(

@@ -120,12 +120,17 @@ void UsbDevice::Close() {
 void UsbDevice::AsyncWrite(const void* data, std::uint32_t length,
                            std::function<void(bool)> callback) {
     if (!IsOpen()) {
+        lastWrite = {ERROR_INVALID_HANDLE, 0};
         callback(false);
         return;
     }
-    boost::asio::async_write(stream, boost::asio::buffer(data, length),
-                             [callback = std::move(callback)](const boost::system::error_code& ec,
-                                                              std::size_t) { callback(!ec); });
+    boost::asio::async_write(
+        stream, boost::asio::buffer(data, length),
+        [this, callback = std::move(callback)](const boost::system::error_code& ec,
+                                               std::size_t accepted) {
+            lastWrite = {static_cast<DWORD>(ec.value()), static_cast<std::uint32_t>(accepted)};
+            callback(!ec);
+        });
 }
 
 }  // namespace QUILL

@@ -36,6 +36,16 @@ class UsbDevice {
     // the thread that runs ioService, with true when the whole buffer went out.
     void AsyncWrite(const void* data, std::uint32_t length, std::function<void(bool)> callback);
 
+    // How the last write ended: the system's error code (0 when it
+    // succeeded) and how many of its bytes the cutter accepted. Set before
+    // the callback runs, on the thread that runs it; read it there, or once
+    // that thread has been joined.
+    struct WriteOutcome {
+        DWORD error = 0;
+        std::uint32_t accepted = 0;
+    };
+    WriteOutcome LastWrite() const { return lastWrite; }
+
     boost::asio::io_service& ioService;
     USHORT vendorId = 0;
     USHORT productId = 0;
@@ -44,6 +54,9 @@ class UsbDevice {
     platform::LocalBlock<char> locationPaths;
     winusb_stream_handle stream;
     platform::LocalBlock<SP_DEVICE_INTERFACE_DETAIL_DATA_W> interfaceDetail;
+
+  private:
+    WriteOutcome lastWrite;
 };
 
 }  // namespace QUILL

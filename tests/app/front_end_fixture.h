@@ -10,6 +10,7 @@
 #include "platform/emu/control.h"
 #include "platform/emu/virtual_usb.h"
 #include "resources/resource.h"
+#include "tests/support/deadline.h"
 #include "tests/support/log_watch.h"
 #include "tests/support/temp_folder.h"
 #include "usb/usb_listener.h"
@@ -30,6 +31,10 @@ class FrontEnd : public testing::Test {
 
     int Run(const std::wstring& commandLine = L"") {
         std::wstring text = commandLine;
+        const Deadline deadline(
+            "wWinMain of " +
+                std::string(testing::UnitTest::GetInstance()->current_test_info()->name()),
+            std::chrono::seconds(60));
         return wWinMain(GetModuleHandleW(nullptr), nullptr, &text[0], SW_SHOWNORMAL);
     }
 

@@ -100,6 +100,11 @@ TEST_F(FrontEnd, FailedWriteIsShownOnTheWorkerAndEndsTheTransferAtOnce) {
     });
     EXPECT_EQ(Run(Wide(MakeJob(5000))), 1);
     EXPECT_TRUE(closedWhileBoxOpen) << "the transfer waited for the message box";
+    EXPECT_EQ(emu::ProgressPositions(), std::vector<int>{20}) << "the failed chunk moved the bar";
+    EXPECT_EQ(log.NewRecords().substr(20),
+              "[error]: bool __cdecl TransferFile(const wchar_t *,class std::shared_ptr<class "
+              "QUILL::UsbDevice>) - WinUsb_WritePipe failed (31) after 1024 of 5000 bytes (A "
+              "device attached to the system is not functioning.\r\r\n)\r\n");
     const auto boxes = emu::MessageBoxes();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, kSendError);
@@ -161,6 +166,20 @@ TEST_F(FrontEnd, ExceptionOnTheWorkerIsLoggedShownAndEndsTheTransfer) {
                            "const - lost handler\r\n"),
               std::string::npos)
         << records;
+}
+
+TEST_F(FrontEnd, UnpluggedCutterIsLoggedOnceWithHowFarItGot) {
+    auto cutter = PlugCutter(1, "01");
+    cutter->SetTiming({std::chrono::milliseconds(2), 0, false});
+    emu::ScriptProgress(50, {emu::Call([&] { emu::Unplug(cutter); })});
+    EXPECT_EQ(Run(Wide(MakeJob(20000))), 1);
+    const std::string records = log.NewRecords();
+    const std::string accepted = std::to_string(cutter->ReceivedCount());
+    EXPECT_EQ(records.substr(20),
+              "[error]: bool __cdecl TransferFile(const wchar_t *,class std::shared_ptr<class "
+              "QUILL::UsbDevice>) - WinUsb_WritePipe failed (22) after " +
+                  accepted +
+                  " of 20000 bytes (The device does not recognize the command.\r\r\n)\r\n");
 }
 
 }  // namespace

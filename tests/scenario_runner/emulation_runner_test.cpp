@@ -4,9 +4,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
-#include <cstdio>
-#include <cstdlib>
 #include <deque>
 #include <dirent.h>
 #include <fstream>
@@ -14,7 +11,6 @@
 #include <memory>
 #include <mutex>
 #include <sstream>
-#include <thread>
 
 #include "app/front_end_state.h"
 #include "platform/emu/control.h"
@@ -24,6 +20,7 @@
 #include "resources/resource.h"
 #include "tests/scenario_runner/scenario.h"
 #include "tests/scenario_runner/scenario_check.h"
+#include "tests/support/deadline.h"
 #include "tests/support/log_watch.h"
 #include "tests/support/temp_folder.h"
 #include "usb/usb_listener.h"
@@ -62,36 +59,6 @@ std::string Narrow(const std::wstring& text) {
     for (wchar_t c : text) narrow.push_back(static_cast<char>(c));
     return narrow;
 }
-
-// Ends the process, saying why, when a run outlives its deadline: a hang
-// fails in seconds instead of at the test runner's time-out.
-class Deadline {
-  public:
-    explicit Deadline(std::string what) : thread([this, what] { Watch(what); }) {}
-    ~Deadline() {
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            done = true;
-        }
-        wake.notify_all();
-        thread.join();
-    }
-
-  private:
-    void Watch(const std::string& what) {
-        std::unique_lock<std::mutex> lock(mutex);
-        if (!wake.wait_for(lock, kRunDeadline, [this] { return done; })) {
-            std::fprintf(stderr, "%s did not end within %lld s\n", what.c_str(),
-                         static_cast<long long>(kRunDeadline.count()));
-            std::abort();
-        }
-    }
-
-    std::mutex mutex;
-    std::condition_variable wake;
-    bool done = false;
-    std::thread thread;
-};
 
 std::string Selected(const emu::ControlView& list) {
     if (list.selection < 0 || static_cast<std::size_t>(list.selection) >= list.items.size()) {
@@ -134,7 +101,7 @@ class Player {
         Script();
         std::wstring commandLine = Wide(scenario::Expand(s.commandLine, jobFolder));
         {
-            const Deadline deadline("scenario " + s.name);
+            const Deadline deadline("scenario " + s.name, kRunDeadline);
             observed.exitCode =
                 wWinMain(GetModuleHandleW(nullptr), nullptr, &commandLine[0], SW_SHOWNORMAL);
         }

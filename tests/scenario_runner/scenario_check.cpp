@@ -42,6 +42,21 @@ LogLine ParseRecord(std::string record) {
     return line;
 }
 
+// `seen` is `pattern`, where each "{number}" of the pattern stands for one
+// or more decimal digits (a count that depends on timing).
+bool MatchesPattern(const std::string& pattern, const std::string& seen) {
+    static const std::string kNumber = "{number}";
+    const std::size_t hole = pattern.find(kNumber);
+    if (hole == std::string::npos) return pattern == seen;
+    if (seen.compare(0, hole, pattern, 0, hole) != 0) return false;
+    std::size_t digits = hole;
+    while (digits < seen.size() && std::isdigit(static_cast<unsigned char>(seen[digits]))) {
+        ++digits;
+    }
+    return digits > hole &&
+           MatchesPattern(pattern.substr(hole + kNumber.size()), seen.substr(digits));
+}
+
 std::string Quote(const std::string& text) {
     return "\"" + Escape(text) + "\"";
 }
@@ -144,7 +159,7 @@ class Checker {
             if (i >= records.size()) {
                 Fail(n + "missing: " + Describe(wanted));
             } else if (records[i].level != wanted.level || records[i].context != wanted.context ||
-                       records[i].message != wanted.message) {
+                       !MatchesPattern(wanted.message, records[i].message)) {
                 Fail(n + Describe(records[i]) + ", expected " + Describe(wanted));
             }
         }

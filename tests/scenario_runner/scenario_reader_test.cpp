@@ -104,4 +104,20 @@ TEST(ScenarioCheck, PartMustBeAProperPrefixOfTheJob) {
     EXPECT_EQ(scenario::Check(s, seen, "", false).size(), 1u);
 }
 
+TEST(ScenarioCheck, NumberInALogMessageStandsForDigitsOnly) {
+    scenario::Scenario s;
+    std::string error;
+    ASSERT_TRUE(
+        scenario::Parse("x", "exit 1\nlog error \"c\" \"after {number} of 9 bytes\"\n", &s, &error))
+        << error;
+    scenario::Observed seen;
+    seen.exitCode = 1;
+    seen.logText = "2026-01-05 09:03:07 [error]: c - after 1024 of 9 bytes\r\n";
+    EXPECT_TRUE(scenario::Check(s, seen, "", false).empty());
+    seen.logText = "2026-01-05 09:03:07 [error]: c - after  of 9 bytes\r\n";
+    EXPECT_EQ(scenario::Check(s, seen, "", false).size(), 1u);
+    seen.logText = "2026-01-05 09:03:07 [error]: c - after 12x of 9 bytes\r\n";
+    EXPECT_EQ(scenario::Check(s, seen, "", false).size(), 1u);
+}
+
 }  // namespace
