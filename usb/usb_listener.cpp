@@ -22,7 +22,17 @@ void UsbListener::OnRemoval(std::shared_ptr<QUILL::UsbDevice> device) {
 }
 
 std::string UsbListener::KeyOf(const QUILL::UsbDevice& device) {
-    // A cutter whose port cannot be read is still kept, under the empty key:
-    // it can be used, only its place in the list is not known.
-    return device.locationPaths ? std::string(device.locationPaths.get()) : std::string();
+    if (device.locationPaths && device.locationPaths.get()[0] != '\0') {
+        return std::string(device.locationPaths.get());
+    }
+    // A cutter whose port cannot be read is still kept and usable. Its
+    // interface path, unique to it, keeps it apart from any other such
+    // cutter; the mark sorts them after the cutters whose port is known.
+    std::string key(1, kUnknownPortMark);
+    if (device.interfaceDetail) {
+        for (const WCHAR* c = device.interfaceDetail->DevicePath; *c != 0; ++c) {
+            key.push_back(static_cast<char>(*c));  // interface paths are ASCII
+        }
+    }
+    return key;
 }

@@ -25,7 +25,12 @@ class UsbListener : public QUILL::UsbManager {
     // thread only.
     std::map<std::string, std::shared_ptr<QUILL::UsbDevice>> connectedCutters;
 
-  private:
+    // The first byte of the key of a cutter whose port cannot be read: no
+    // location path starts with it, and it sorts after every other byte.
+    static constexpr char kUnknownPortMark = '\xFF';
+
+    // The device's first location path, or the unknown-port mark and its
+    // interface path.
     static std::string KeyOf(const QUILL::UsbDevice& device);
 };
 

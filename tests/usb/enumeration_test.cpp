@@ -36,9 +36,14 @@ class Enumeration : public testing::Test {
         emu::UnplugAll();
     }
 
+    // "?serial" stands for the key of a cutter whose port is unknown.
     std::vector<std::string> Keys() const {
         std::vector<std::string> keys;
-        for (const auto& entry : listener.connectedCutters) keys.push_back(entry.first);
+        for (const auto& entry : listener.connectedCutters) {
+            const bool unknownPort = entry.first[0] == UsbListener::kUnknownPortMark;
+            keys.push_back(unknownPort ? "?" + std::to_string(entry.second->serialNumber)
+                                       : entry.first);
+        }
         return keys;
     }
 
@@ -112,7 +117,7 @@ TEST_F(Enumeration, RemovalOfAnUnknownKeyChangesNothing) {
     emu::PlugIn(Cutter("1", "01"));
     listener.Init(false);
     auto stranger = std::make_shared<QUILL::UsbDevice>(listener.ioService);
-    listener.OnRemoval(stranger);  // no location paths: the empty key
+    listener.OnRemoval(stranger);  // no location paths, no interface path
     EXPECT_EQ(listener.connectedCutters.size(), 1u);
     listener.OnRemoval(listener.connectedCutters.begin()->second);
     EXPECT_TRUE(listener.connectedCutters.empty());
@@ -189,22 +194,22 @@ TEST_F(Enumeration, EachFailureIsLoggedAndThePassGoesOn) {
          ERROR_NOT_ENOUGH_MEMORY,
          "[error]: " + kGetDevice + "LocalAlloc failed (8)",
          {Key("2")}},
-        // Location paths unreadable: delivered under the empty key.
+        // Location paths unreadable: delivered, after the cutters whose port is known.
         {"SetupDiGetDeviceRegistryPropertyA",
          1,
          ERROR_GEN_FAILURE,
          "[warning]: " + kGetDevice + "SetupDiGetDeviceRegistryProperty (1) failed (31)",
-         {"", Key("2")}},
+         {Key("2"), "?1"}},
         {"SetupDiGetDeviceRegistryPropertyA",
          1,
          ERROR_INSUFFICIENT_BUFFER,
          "[warning]: " + kGetDevice + "SetupDiGetDeviceRegistryProperty failed to get size needed",
-         {"", Key("2")}},
+         {Key("2"), "?1"}},
         {"SetupDiGetDeviceRegistryPropertyA",
          2,
          ERROR_GEN_FAILURE,
          "[error]: " + kGetDevice + "SetupDiGetDeviceRegistryProperty failed (31)",
-         {"", Key("2")}},
+         {Key("2"), "?1"}},
     };
     emu::PlugIn(Cutter("1", "01"));
     emu::PlugIn(Cutter("2", "02"));
@@ -243,6 +248,26 @@ TEST_F(Enumeration, NotificationRegistrationWithoutRecipientIsLoggedAndThrown) {
                                     "QUILL::UsbManager::RegDeviceNotification(void) - "
                                     "RegisterDeviceNotification failed (6)\r\n"),
               std::string::npos);
+}
+
+TEST_F(Enumeration, CuttersWhosePortsAreUnknownAreKeptApartInAStableOrder) {
+    emu::VirtualDeviceConfig first = Cutter("1", "0B");
+    emu::VirtualDeviceConfig second = Cutter("2", "0A");
+    first.locationPaths.clear();  // the property cannot be read
+    second.locationPaths = {""};  // read, but empty
+    emu::PlugIn(first);
+    emu::PlugIn(second);
+    emu::PlugIn(Cutter("3", "0C"));
+    Refresh();
+    const std::vector<std::string> keys = Keys();
+    ASSERT_EQ(keys.size(), 3u);
+    EXPECT_EQ(keys[0], Key("3"));
+    Refresh();  // a second pass lists them in the same order
+    EXPECT_EQ(Keys(), keys);
+    // Each key names its own cutter: removal takes only that one.
+    auto last = std::prev(listener.connectedCutters.end())->second;
+    listener.OnRemoval(last);
+    EXPECT_EQ(listener.connectedCutters.size(), 2u);
 }
 
 }  // namespace
