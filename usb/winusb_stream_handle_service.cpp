@@ -18,6 +18,7 @@ void winusb_stream_handle_service::shutdown_service() {
 }
 
 void winusb_stream_handle_service::close_for_destruction(implementation_type& impl) {
+    boost::asio::detail::mutex::scoped_lock lock(impl.handle_mutex);
     if (!is_open(impl)) return;
     // The WinUSB handle is released too: nobody else is left to free it.
     if (impl.handle.winusb_handle != nullptr) WinUsb_Free(impl.handle.winusb_handle);
@@ -47,12 +48,14 @@ void winusb_stream_handle_service::destroy(implementation_type& impl) {
 boost::system::error_code winusb_stream_handle_service::assign(implementation_type& impl,
                                                                const native_handle_type& native,
                                                                boost::system::error_code& ec) {
+    boost::asio::detail::mutex::scoped_lock lock(impl.handle_mutex);
     if (is_open(impl)) {
         ec = boost::asio::error::already_open;
         return ec;
     }
     if (iocp_service.register_handle(native.file_handle, ec)) return ec;
     impl.handle = native;
+    impl.closed_while_assigned = false;
     ec = boost::system::error_code();
     return ec;
 }
@@ -60,7 +63,9 @@ boost::system::error_code winusb_stream_handle_service::assign(implementation_ty
 boost::system::error_code winusb_stream_handle_service::close(implementation_type& impl,
                                                               boost::system::error_code& ec) {
     ec = boost::system::error_code();
+    boost::asio::detail::mutex::scoped_lock lock(impl.handle_mutex);
     if (!is_open(impl)) return ec;
+    impl.closed_while_assigned = true;
     if (impl.handle.winusb_handle != nullptr) {
         WinUsb_Free(impl.handle.winusb_handle);
         impl.handle.winusb_handle = nullptr;
@@ -81,9 +86,12 @@ void winusb_stream_handle_service::start_write_op(implementation_type& impl,
     // not return while a write is in flight.
     iocp_service.work_started();
 
+    boost::asio::detail::mutex::scoped_lock lock(impl.handle_mutex);
     if (!is_open(impl)) {
-        iocp_service.on_completion(op,
-                                   boost::system::error_code(boost::asio::error::bad_descriptor));
+        iocp_service.on_completion(
+            op, impl.closed_while_assigned
+                    ? boost::system::error_code(boost::asio::error::operation_aborted)
+                    : boost::system::error_code(boost::asio::error::bad_descriptor));
     } else if (buffer.size() == 0) {
         iocp_service.on_completion(op);
     } else {

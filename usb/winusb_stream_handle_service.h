@@ -28,6 +28,12 @@ class winusb_stream_handle_service
       private:
         friend class winusb_stream_handle_service;
         native_handle_type handle;
+        // Held while close frees the handles and while a write request uses
+        // them: the next request of a partly written buffer starts on the
+        // thread that runs the service, while close runs on the caller's.
+        boost::asio::detail::mutex handle_mutex;
+        // Closed after it was open: requests started since fail as aborted.
+        bool closed_while_assigned = false;
         // Links of the service's list of every live implementation.
         implementation_type* next;
         implementation_type* prev;
@@ -51,7 +57,9 @@ class winusb_stream_handle_service
                                      boost::system::error_code& ec);
 
     // Frees the WinUSB handle and closes the file handle. The implementation
-    // is closed afterwards even when closing the file handle fails.
+    // is closed afterwards even when closing the file handle fails. Safe
+    // while the thread that runs the service starts the next request of a
+    // write: that request, and any later one, fails with operation_aborted.
     boost::system::error_code close(implementation_type& impl, boost::system::error_code& ec);
 
     // Starts one write request on the bulk-out pipe. The handler is called

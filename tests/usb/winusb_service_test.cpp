@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
 #include <boost/asio/error.hpp>
+#include <boost/asio/write.hpp>
 
 #include "platform/emu/control.h"
 #include "platform/emu/virtual_usb.h"
@@ -157,6 +161,42 @@ TEST_F(WinUsbServiceTest, DestroyingTheIoServiceDropsPendingHandlersUncalled) {
     EXPECT_EQ(lifetime.use_count(), 1);
     EXPECT_EQ(cutter->OpenHandles(), 0);
     EXPECT_EQ(cutter->OpenInterfaces(), 0);
+}
+
+// A cutter that takes a few bytes per request makes async_write start each
+// next request on the worker, from the previous one's completion, while the
+// user-interface thread may be closing the stream. The request must never
+// use the handles close is freeing; the remainder fails as aborted.
+TEST_F(WinUsbServiceTest, CloseWhileTheWorkerStartsTheNextRequestAbortsTheRest) {
+    cutter->AcceptAtMost(16);
+    const std::vector<char> bytes(64 * 1024, 'b');
+    for (int round = 0; round < 20; ++round) {
+        winusb_stream_handle stream(service);
+        boost::system::error_code ec;
+        stream.assign(OpenNative(*cutter), ec);
+        ASSERT_FALSE(ec);
+        std::atomic<int> calls{0};
+        boost::system::error_code result;
+        const std::uint64_t before = cutter->ReceivedCount();
+        service.restart();
+        {
+            IoThread worker(service);
+            boost::asio::async_write(stream, boost::asio::buffer(bytes),
+                                     [&](const boost::system::error_code& error, std::size_t) {
+                                         result = error;
+                                         ++calls;
+                                     });
+            for (int i = 0; i < 2000 && cutter->ReceivedCount() - before < 256; ++i) {
+                std::this_thread::sleep_for(std::chrono::microseconds(100));
+            }
+            stream.close(ec);
+            EXPECT_FALSE(ec);
+        }  // joins the worker: every request has completed
+        ASSERT_EQ(calls, 1);
+        EXPECT_EQ(result, boost::asio::error::operation_aborted) << "round " << round;
+        EXPECT_LT(cutter->ReceivedCount() - before, bytes.size());
+        EXPECT_EQ(cutter->OpenInterfaces(), 0);
+    }
 }
 
 }  // namespace
