@@ -1,0 +1,83 @@
+# shellcheck shell=bash
+# A Wine session for scripts that run Windows programs: a fresh prefix and
+# an X display of their own, torn down when the script exits. Source it:
+#
+#   source scripts/lib/wine-session.sh
+#   wine_session_start WORK_DIR   # or fails the script, saying why
+#   timeout 60 "$WINE64" 'C:\x\program.exe'   # PE32+ programs
+#   timeout 60 "$WINE32" 'C:\x\program.exe'   # PE32 programs
+#
+# wine_session_start creates WORK_DIR, a new prefix WORK_DIR/prefix (64-bit,
+# able to run 32-bit programs too) with Wine's crash dialog off and with
+# title bars drawn by Wine (Decorated=N: there is no window manager), and
+# starts Xvfb on a free display. It exports WINEPREFIX,
+# DISPLAY, WINEDEBUG=-all and WINEDLLOVERRIDES="mscoree,mshtml=", and sets
+# an EXIT trap that calls wine_session_end (a script with a trap of its own
+# calls wine_session_end from it instead). Logs go to WORK_DIR/wineboot.log
+# and WORK_DIR/xvfb.log.
+#
+# wine_session_end ends the prefix's Wine server and Xvfb; safe to call twice.
+#
+# WINE64, WINE32 and WINESERVER name the loaders and the server. Every run
+# must be bounded by `timeout`: a PE32 program without 32-bit Wine, or one
+# stuck in a dialog, must not hang the script. Note that a PE32 program
+# started without 32-bit Wine exits 0 without running: check what a program
+# did, never only its exit code.
+
+WINE64=/usr/lib/wine/wine64
+WINE32=/usr/lib/wine/wine
+WINESERVER=/usr/lib/wine/wineserver64
+wine_session_xvfb_pid=
+
+wine_session_fail() {
+  printf '[wine-session] FAILED: %s\n' "$*" >&2
+  exit 1
+}
+
+wine_session_end() {
+  if [[ -n ${WINEPREFIX:-} ]]; then
+    timeout 30 "$WINESERVER" -k >/dev/null 2>&1 || true
+  fi
+  if [[ -n $wine_session_xvfb_pid ]]; then
+    kill "$wine_session_xvfb_pid" 2>/dev/null || true
+    wait "$wine_session_xvfb_pid" 2>/dev/null || true
+    wine_session_xvfb_pid=
+  fi
+}
+
+wine_session_start() {
+  local work=${1:?usage: wine_session_start WORK_DIR}
+  [[ -x $WINE64 && -x $WINESERVER ]] || wine_session_fail "64-bit Wine is missing: run scripts/setup"
+  [[ -x $WINE32 ]] || wine_session_fail "32-bit Wine (wine32:i386) is missing: run scripts/setup"
+  command -v Xvfb >/dev/null || wine_session_fail "Xvfb is missing: run scripts/setup"
+  mkdir -p "$work"
+  work=$(cd "$work" && pwd)
+  export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  rm -rf "$WINEPREFIX"
+  trap wine_session_end EXIT
+
+  # A display of its own: Xvfb picks a free number and writes it to fd 3.
+  rm -f "$work/display"
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+  wine_session_xvfb_pid=$!
+  local _
+  for _ in $(seq 200); do
+    [[ -s $work/display ]] && break
+    kill -0 "$wine_session_xvfb_pid" 2>/dev/null ||
+      { cat "$work/xvfb.log" >&2; wine_session_fail "Xvfb did not start"; }
+    sleep 0.1
+  done
+  [[ -s $work/display ]] || wine_session_fail "Xvfb gave no display number within 20 s"
+  export DISPLAY=:$(head -1 "$work/display")
+
+  timeout 180 "$WINE64" wineboot -i >"$work/wineboot.log" 2>&1 ||
+    { tail -20 "$work/wineboot.log" >&2; wine_session_fail "Wine could not create its prefix"; }
+  # A crashing program must end, not wait for someone to close a dialog.
+  timeout 60 "$WINE64" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD \
+    /d 0 /f >>"$work/wineboot.log" 2>&1 || wine_session_fail "Wine could not change its registry"
+  # Without a window manager Wine draws the title bars itself.
+  timeout 60 "$WINE64" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f \
+    >>"$work/wineboot.log" 2>&1 || wine_session_fail "Wine could not change its registry"
+  [[ -d $WINEPREFIX/drive_c/windows/syswow64 ]] ||
+    wine_session_fail "the prefix cannot run 32-bit programs (no syswow64)"
+}
