@@ -23,10 +23,6 @@
 #include <usbiodef.h>
 #include <winusb.h>
 
-#ifdef BLADEPOST_VIRTUAL_CUTTERS
-#include "platform/windows_virtual/virtual_names.h"
-#endif
-
 #else
 
 #include "platform/emu/win_types.h"

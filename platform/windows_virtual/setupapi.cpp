@@ -1,5 +1,5 @@
-// SetupAPI over the virtual cutters: a device information set is a snapshot
-// of the cutters, each one element with one USB device interface.
+// The stand-in setupapi.dll: a device information set is a snapshot of the
+// virtual cutters plugged in, each one element with one USB device interface.
 #include <cstddef>
 #include <cstring>
 #include <memory>
@@ -8,13 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "platform/windows_virtual/virtual_api.h"
+#include "platform/windows_virtual/cutter_server.h"
 #include "platform/windows_virtual/virtual_bus.h"
 
 namespace {
 
 struct DeviceSet {
-    std::vector<std::shared_ptr<virtual_usb::Cutter>> cutters;
+    std::vector<const virtual_usb::CutterConfig*> cutters;
 };
 
 // Sets handed out and not yet destroyed, so a stale handle is refused
@@ -42,7 +42,7 @@ DeviceSet* FindSet(HDEVINFO handle) {
 }
 
 // The cutter that an element record names; sets the last-error code if none.
-virtual_usb::Cutter* Element(HDEVINFO handle, const SP_DEVINFO_DATA* info) {
+const virtual_usb::CutterConfig* Element(HDEVINFO handle, const SP_DEVINFO_DATA* info) {
     DeviceSet* set = FindSet(handle);
     DWORD error = ERROR_INVALID_HANDLE;
     if (set != nullptr) {
@@ -51,7 +51,7 @@ virtual_usb::Cutter* Element(HDEVINFO handle, const SP_DEVINFO_DATA* info) {
         } else if (info->DevInst == 0 || info->DevInst > set->cutters.size()) {
             error = ERROR_INVALID_PARAMETER;
         } else {
-            return set->cutters[info->DevInst - 1].get();
+            return set->cutters[info->DevInst - 1];
         }
     }
     SetLastError(error);
@@ -76,13 +76,16 @@ bool CopyOut(const void* value, DWORD size, void* buffer, DWORD capacity, PDWORD
 
 }  // namespace
 
-HDEVINFO WINAPI VirtualSetupDiGetClassDevsW(const GUID* classGuid, PCWSTR, HWND, DWORD flags) {
+HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* classGuid, PCWSTR, HWND, DWORD flags) {
     if (virtual_usb::InjectedFailure("SetupDiGetClassDevsW")) return INVALID_HANDLE_VALUE;
     auto set = std::make_unique<DeviceSet>();
-    // Cutters are USB devices with an interface, and always present.
+    virtual_usb::StartCutters();
+    // Cutters are USB devices with an interface.
     if (classGuid != nullptr && (flags & DIGCF_DEVICEINTERFACE) != 0 &&
         IsEqualGUID(*classGuid, GUID_DEVINTERFACE_USB_DEVICE)) {
-        set->cutters = virtual_usb::Cutters();
+        for (const virtual_usb::CutterConfig& cutter : virtual_usb::Cutters()) {
+            if (virtual_usb::Plugged(cutter)) set->cutters.push_back(&cutter);
+        }
     }
     SetTable& table = Sets();
     std::lock_guard<std::mutex> lock(table.mutex);
@@ -90,7 +93,7 @@ HDEVINFO WINAPI VirtualSetupDiGetClassDevsW(const GUID* classGuid, PCWSTR, HWND,
     return set.release();
 }
 
-BOOL WINAPI VirtualSetupDiEnumDeviceInfo(HDEVINFO handle, DWORD index, PSP_DEVINFO_DATA info) {
+BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO handle, DWORD index, PSP_DEVINFO_DATA info) {
     if (virtual_usb::InjectedFailure("SetupDiEnumDeviceInfo")) return FALSE;
     DeviceSet* set = FindSet(handle);
     if (set == nullptr) return Fail(ERROR_INVALID_HANDLE);
@@ -102,9 +105,9 @@ BOOL WINAPI VirtualSetupDiEnumDeviceInfo(HDEVINFO handle, DWORD index, PSP_DEVIN
     return TRUE;
 }
 
-BOOL WINAPI VirtualSetupDiEnumDeviceInterfaces(HDEVINFO handle, PSP_DEVINFO_DATA info,
-                                               const GUID* interfaceClass, DWORD index,
-                                               PSP_DEVICE_INTERFACE_DATA interfaceData) {
+BOOL WINAPI SetupDiEnumDeviceInterfaces(HDEVINFO handle, PSP_DEVINFO_DATA info,
+                                        const GUID* interfaceClass, DWORD index,
+                                        PSP_DEVICE_INTERFACE_DATA interfaceData) {
     if (virtual_usb::InjectedFailure("SetupDiEnumDeviceInterfaces")) return FALSE;
     if (Element(handle, info) == nullptr) return FALSE;
     if (interfaceData == nullptr || interfaceData->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA)) {
@@ -120,11 +123,11 @@ BOOL WINAPI VirtualSetupDiEnumDeviceInterfaces(HDEVINFO handle, PSP_DEVINFO_DATA
     return TRUE;
 }
 
-BOOL WINAPI VirtualSetupDiGetDeviceInterfaceDetailW(HDEVINFO handle,
-                                                    PSP_DEVICE_INTERFACE_DATA interfaceData,
-                                                    PSP_DEVICE_INTERFACE_DETAIL_DATA_W detail,
-                                                    DWORD detailSize, PDWORD requiredSize,
-                                                    PSP_DEVINFO_DATA info) {
+BOOL WINAPI SetupDiGetDeviceInterfaceDetailW(HDEVINFO handle,
+                                             PSP_DEVICE_INTERFACE_DATA interfaceData,
+                                             PSP_DEVICE_INTERFACE_DETAIL_DATA_W detail,
+                                             DWORD detailSize, PDWORD requiredSize,
+                                             PSP_DEVINFO_DATA info) {
     if (virtual_usb::InjectedFailure("SetupDiGetDeviceInterfaceDetailW")) return FALSE;
     DeviceSet* set = FindSet(handle);
     if (set == nullptr) return Fail(ERROR_INVALID_HANDLE);
@@ -137,7 +140,7 @@ BOOL WINAPI VirtualSetupDiGetDeviceInterfaceDetailW(HDEVINFO handle,
         if (info->cbSize != sizeof(SP_DEVINFO_DATA)) return Fail(ERROR_INVALID_USER_BUFFER);
         FillElement(index, info);
     }
-    const std::wstring& path = set->cutters[index]->DevicePath();
+    const std::wstring& path = set->cutters[index]->devicePath;
     const DWORD size = static_cast<DWORD>(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath) +
                                           (path.size() + 1) * sizeof(WCHAR));
     if (requiredSize != nullptr) *requiredSize = size;
@@ -153,29 +156,29 @@ BOOL WINAPI VirtualSetupDiGetDeviceInterfaceDetailW(HDEVINFO handle,
     return TRUE;
 }
 
-BOOL WINAPI VirtualSetupDiGetDeviceInstanceIdA(HDEVINFO handle, PSP_DEVINFO_DATA info, PSTR id,
-                                               DWORD idSize, PDWORD requiredSize) {
+BOOL WINAPI SetupDiGetDeviceInstanceIdA(HDEVINFO handle, PSP_DEVINFO_DATA info, PSTR id,
+                                        DWORD idSize, PDWORD requiredSize) {
     if (virtual_usb::InjectedFailure("SetupDiGetDeviceInstanceIdA")) return FALSE;
-    const virtual_usb::Cutter* cutter = Element(handle, info);
+    const virtual_usb::CutterConfig* cutter = Element(handle, info);
     if (cutter == nullptr) return FALSE;
-    const std::string& text = cutter->InstanceId();
+    const std::string& text = cutter->instanceId;
     return CopyOut(text.c_str(), static_cast<DWORD>(text.size() + 1), id, idSize, requiredSize);
 }
 
-BOOL WINAPI VirtualSetupDiGetDeviceRegistryPropertyA(HDEVINFO handle, PSP_DEVINFO_DATA info,
-                                                     DWORD property, PDWORD type, PBYTE buffer,
-                                                     DWORD bufferSize, PDWORD requiredSize) {
+BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO handle, PSP_DEVINFO_DATA info,
+                                              DWORD property, PDWORD type, PBYTE buffer,
+                                              DWORD bufferSize, PDWORD requiredSize) {
     if (virtual_usb::InjectedFailure("SetupDiGetDeviceRegistryPropertyA")) return FALSE;
-    const virtual_usb::Cutter* cutter = Element(handle, info);
+    const virtual_usb::CutterConfig* cutter = Element(handle, info);
     if (cutter == nullptr) return FALSE;
     if (property != SPDRP_LOCATION_PATHS) return Fail(ERROR_INVALID_DATA);
     if (type != nullptr) *type = REG_MULTI_SZ;
-    const std::string paths = cutter->LocationPaths();
+    const std::string paths = virtual_usb::LocationPaths(*cutter);
     return CopyOut(paths.data(), static_cast<DWORD>(paths.size()), buffer, bufferSize,
                    requiredSize);
 }
 
-BOOL WINAPI VirtualSetupDiDestroyDeviceInfoList(HDEVINFO handle) {
+BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO handle) {
     if (virtual_usb::InjectedFailure("SetupDiDestroyDeviceInfoList")) return FALSE;
     SetTable& table = Sets();
     std::unique_ptr<DeviceSet> set;

@@ -1,23 +1,48 @@
-// The virtual cutters of the Windows test variant and the bus they sit on.
+// Virtual cutters for the Windows program under test, shared by the two
+// stand-in system DLLs built here: setupapi.dll lists the cutters and runs
+// them, winusb.dll writes to them. Put beside the unchanged bladepost.exe and
+// loaded instead of the system's (under Wine: WINEDLLOVERRIDES="setupapi,winusb=n").
+// Both read their configuration from the program's environment:
 //
-// A cutter is configured like the Linux emulation's: EMU_USB_DEVICES lists
-// them, separated by ';', each as "vendor:product:serial:port[:file]" (IDs in
-// hexadecimal, port a number; the file, a Windows path, receives every
-// byte). EMU_USB_DELAYS makes cutters slow: ';'-separated "port:milliseconds",
-// the time the cutter takes before it accepts each write. EMU_FAULTS makes
-// calls fail: ','-separated "Function:nth:error[:times]".
+//   EMU_USB_DEVICES     ';'-separated "vendor:product:serial:port[:file]", IDs
+//                       in hexadecimal; the file, a Windows path, receives
+//                       every byte the cutter takes in.
+//   EMU_USB_DELAYS      ';'-separated "port:milliseconds": the time the cutter
+//                       takes before it accepts each write.
+//   EMU_FAULTS          ','-separated "Function:nth:error[:times]": the nth
+//                       call (1-based) of a SetupDi* or WinUsb_* function here
+//                       fails with `error`, `times` calls in a row (default 1).
+//                       An injected WinUsb_WritePipe failure makes the call
+//                       itself return FALSE.
+//   EMU_USB_ABSENT      ';'-separated ports: those cutters are not plugged in
+//                       at start.
+//   EMU_USB_CLOSE_FAILS ';'-separated ports: WinUsb_Free closes the file handle
+//                       of that cutter's connection itself, so the program's
+//                       CloseHandle that follows fails with ERROR_INVALID_HANDLE.
+//
+// Another process plugs and unplugs cutters through two manual-reset events
+// per port, created by whichever side comes first (CreateEventW, same name):
+//
+//   Local\bladepost-virtual-<pid>-plug-<port>
+//   Local\bladepost-virtual-<pid>-unplug-<port>
+//
+// <pid> is the program's process ID in decimal. A cutter is plugged in while
+// unplug is not set and either plug is set or it was not absent at start.
+// Once unplug is set, enumeration no longer lists it, its connections are
+// broken at once (a write in flight fails) and WinUsb_WritePipe on it fails
+// with ERROR_BAD_COMMAND, as WinUSB reports for a device that is gone.
+//
+// The device path SetupAPI hands out is a named pipe,
+// \\?\pipe\bladepost-virtual-<pid>-<interface> with <interface> the device's
+// Windows interface name (usb#vid_vvvv&pid_pppp#serial#{class}), so the
+// program's own CreateFileW opens a fresh connection to the cutter each time.
+// WinUsb_Initialize recognises the cutter by the pipe name of the handle.
 #pragma once
 
-#include <condition_variable>
 #include <cstddef>
-#include <deque>
-#include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "platform/unique_handle.h"
 #include "platform/win32.h"
 
 namespace virtual_usb {
@@ -29,59 +54,27 @@ struct CutterConfig {
     std::string port;
     std::wstring receiveFile;  // none if empty
     DWORD delayMs = 0;         // before each write is accepted
+    bool absentAtStart = false;
+    bool closeFails = false;
+    std::string instanceId;   // USB\VID_vvvv&PID_pppp\SERIAL
+    std::wstring devicePath;  // what CreateFileW opens
+    std::wstring pipeName;    // as the handle names its pipe: \bladepost-virtual-...
+    HANDLE plugEvent = nullptr;
+    HANDLE unplugEvent = nullptr;
 };
 
-// One cutter: every connection that CreateFileW opens on its interface path
-// is a fresh named pipe; the cutter's thread reads the server ends, one
-// connection after the other, and appends what arrives to the receiving file.
-// A pipe without buffer means a write completes only when the cutter has
-// taken its bytes, as on the bus.
-class Cutter {
-  public:
-    Cutter(CutterConfig config, std::size_t ordinal);
-    // Takes in whatever the connections still hold, then stops the thread.
-    ~Cutter();
-    Cutter(const Cutter&) = delete;
-    Cutter& operator=(const Cutter&) = delete;
+// The cutters named in the environment, in the order given; read at the
+// first call and kept to the end of the process.
+const std::vector<CutterConfig>& Cutters();
 
-    const CutterConfig& Config() const { return config_; }
-    const std::string& InstanceId() const { return instanceId_; }
-    const std::wstring& DevicePath() const { return devicePath_; }
-    // SPDRP_LOCATION_PATHS: one path, then the empty string ending the list.
-    std::string LocationPaths() const;
+bool Plugged(const CutterConfig& cutter);
+bool Unplugged(const CutterConfig& cutter);
 
-    // The client end of a new connection, opened with the caller's access
-    // and flags; INVALID_HANDLE_VALUE with the last-error code on failure.
-    HANDLE Connect(DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD flags);
+// The cutter whose pipe `file` is a connection to; null if none.
+const CutterConfig* CutterOfHandle(HANDLE file);
 
-  private:
-    void Serve();
-    void Drain(HANDLE server);
-    bool Stopping();
-    bool AwaitRead(HANDLE server, OVERLAPPED& overlapped);
-
-    const CutterConfig config_;
-    const std::size_t ordinal_;
-    const std::string instanceId_;
-    const std::wstring devicePath_;
-    platform::UniqueHandle stopEvent_;  // set once: the process is ending
-
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::deque<HANDLE> connections_;  // server ends not yet served, owned
-    unsigned long connectionCount_ = 0;
-    bool stopping_ = false;
-    std::thread thread_;
-};
-
-// The cutters named in the environment, in the order given; read once.
-const std::vector<std::shared_ptr<Cutter>>& Cutters();
-// The cutter whose interface path is `path` (case does not matter), if any.
-std::shared_ptr<Cutter> FindByPath(const wchar_t* path);
-
-// Which cutter a client handle that Connect returned belongs to.
-void RememberConnection(HANDLE client, const std::shared_ptr<Cutter>& cutter);
-std::shared_ptr<Cutter> CutterOfConnection(HANDLE client);
+// SPDRP_LOCATION_PATHS: one path, then the empty string ending the list.
+std::string LocationPaths(const CutterConfig& cutter);
 
 // Counts a call of `function`; true, with the last-error code set, when
 // EMU_FAULTS says this call fails.

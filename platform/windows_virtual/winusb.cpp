@@ -1,11 +1,10 @@
-// WinUSB over the virtual cutters. An interface handle stands for one
-// connection: WinUsb_WritePipe writes to the connection's pipe with the
-// caller's OVERLAPPED, and the completion takes the real road to the port
-// that the file handle is bound to.
+// The stand-in winusb.dll. An interface handle stands for one connection
+// that the program opened with CreateFileW on a cutter's device path:
+// WinUsb_WritePipe writes to it with the caller's OVERLAPPED, so the
+// completion takes the real road to the port that the file handle is bound to.
 #include <cstdint>
 #include <memory>
 
-#include "platform/windows_virtual/virtual_api.h"
 #include "platform/windows_virtual/virtual_bus.h"
 
 namespace {
@@ -25,7 +24,7 @@ struct Interface {
     static constexpr std::uint32_t kMark = 0x56555342;  // "VUSB"
     std::uint32_t mark = kMark;
     HANDLE file;
-    std::shared_ptr<virtual_usb::Cutter> cutter;
+    const virtual_usb::CutterConfig* cutter;
 };
 
 Interface* FindInterface(WINUSB_INTERFACE_HANDLE handle) {
@@ -39,52 +38,35 @@ Interface* FindInterface(WINUSB_INTERFACE_HANDLE handle) {
 
 }  // namespace
 
-HANDLE WINAPI VirtualCreateFileW(LPCWSTR path, DWORD access, DWORD share,
-                                 LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
-                                 HANDLE templateFile) {
-    std::shared_ptr<virtual_usb::Cutter> cutter = virtual_usb::FindByPath(path);
-    // Job files, the log: the real function.
-    if (!cutter) {
-        return ::CreateFileW(path, access, share, security, disposition, flags, templateFile);
-    }
-    if (virtual_usb::InjectedFailure("CreateFileW")) return INVALID_HANDLE_VALUE;
-    if (disposition != OPEN_EXISTING) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return INVALID_HANDLE_VALUE;
-    }
-    HANDLE client = cutter->Connect(access, share, security, flags);
-    if (client != INVALID_HANDLE_VALUE) virtual_usb::RememberConnection(client, cutter);
-    return client;
-}
-
-BOOL WINAPI VirtualWinUsb_Initialize(HANDLE file, PWINUSB_INTERFACE_HANDLE handle) {
+BOOL WINAPI WinUsb_Initialize(HANDLE file, PWINUSB_INTERFACE_HANDLE handle) {
     if (virtual_usb::InjectedFailure("WinUsb_Initialize")) return FALSE;
     if (handle == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    std::shared_ptr<virtual_usb::Cutter> cutter = virtual_usb::CutterOfConnection(file);
-    if (!cutter) {
+    const virtual_usb::CutterConfig* cutter = virtual_usb::CutterOfHandle(file);
+    if (cutter == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
     auto created = std::make_unique<Interface>();
     created->file = file;
-    created->cutter = std::move(cutter);
+    created->cutter = cutter;
     *handle = created.release();
     return TRUE;
 }
 
-BOOL WINAPI VirtualWinUsb_Free(WINUSB_INTERFACE_HANDLE handle) {
+BOOL WINAPI WinUsb_Free(WINUSB_INTERFACE_HANDLE handle) {
     std::unique_ptr<Interface> freed(FindInterface(handle));
     if (!freed) return FALSE;
     freed->mark = 0;
+    // A close that fails: the file handle the program closes next is gone.
+    if (freed->cutter->closeFails) CloseHandle(freed->file);
     return TRUE;
 }
 
-BOOL WINAPI VirtualWinUsb_QueryInterfaceSettings(WINUSB_INTERFACE_HANDLE handle,
-                                                 UCHAR alternateSetting,
-                                                 PUSB_INTERFACE_DESCRIPTOR descriptor) {
+BOOL WINAPI WinUsb_QueryInterfaceSettings(WINUSB_INTERFACE_HANDLE handle, UCHAR alternateSetting,
+                                          PUSB_INTERFACE_DESCRIPTOR descriptor) {
     if (virtual_usb::InjectedFailure("WinUsb_QueryInterfaceSettings")) return FALSE;
     if (FindInterface(handle) == nullptr) return FALSE;
     if (alternateSetting != 0) {
@@ -103,8 +85,8 @@ BOOL WINAPI VirtualWinUsb_QueryInterfaceSettings(WINUSB_INTERFACE_HANDLE handle,
     return TRUE;
 }
 
-BOOL WINAPI VirtualWinUsb_QueryPipe(WINUSB_INTERFACE_HANDLE handle, UCHAR alternateSetting,
-                                    UCHAR pipeIndex, PWINUSB_PIPE_INFORMATION pipe) {
+BOOL WINAPI WinUsb_QueryPipe(WINUSB_INTERFACE_HANDLE handle, UCHAR alternateSetting,
+                             UCHAR pipeIndex, PWINUSB_PIPE_INFORMATION pipe) {
     if (virtual_usb::InjectedFailure("WinUsb_QueryPipe")) return FALSE;
     if (FindInterface(handle) == nullptr) return FALSE;
     if (alternateSetting != 0 || pipeIndex >= kEndpointCount) {
@@ -122,11 +104,15 @@ BOOL WINAPI VirtualWinUsb_QueryPipe(WINUSB_INTERFACE_HANDLE handle, UCHAR altern
     return TRUE;
 }
 
-BOOL WINAPI VirtualWinUsb_WritePipe(WINUSB_INTERFACE_HANDLE handle, UCHAR pipeId, PUCHAR buffer,
-                                    ULONG length, PULONG transferred, LPOVERLAPPED overlapped) {
+BOOL WINAPI WinUsb_WritePipe(WINUSB_INTERFACE_HANDLE handle, UCHAR pipeId, PUCHAR buffer,
+                             ULONG length, PULONG transferred, LPOVERLAPPED overlapped) {
     if (virtual_usb::InjectedFailure("WinUsb_WritePipe")) return FALSE;
     const Interface* usb = FindInterface(handle);
     if (usb == nullptr) return FALSE;
+    if (virtual_usb::Unplugged(*usb->cutter)) {
+        SetLastError(ERROR_BAD_COMMAND);
+        return FALSE;
+    }
     bool bulkOut = false;
     for (const Endpoint& endpoint : kEndpoints) {
         bulkOut = bulkOut || (endpoint.address == pipeId && endpoint.type == UsbdPipeTypeBulk &&

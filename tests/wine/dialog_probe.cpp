@@ -12,6 +12,9 @@
 //   dialog_probe wait-progress [--at-least N]   until the bar is at N (1)
 //   dialog_probe cancel-progress           presses Cancel on the progress dialog
 //   dialog_probe resources EXE             the manifest and version of EXE
+//   dialog_probe unplug PORT               during the transfer, unplugs the
+//                                          virtual cutter on PORT, then answers
+//                                          the message box that follows
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -329,6 +332,35 @@ int CancelProgress() {
     return 0;
 }
 
+// Through the event the stand-in DLLs watch (platform/windows_virtual).
+int Unplug(const std::string& port) {
+    HWND progress = WaitFor([] { return FindProgressDialog(); }, "progress dialog");
+    DWORD process = 0;
+    GetWindowThreadProcessId(progress, &process);
+    const std::wstring name =
+        L"Local\\bladepost-virtual-" + std::to_wstring(process) + L"-unplug-" + Widen(port);
+    HANDLE unplug = CreateEventW(nullptr, TRUE, FALSE, name.c_str());
+    if (unplug == nullptr || !SetEvent(unplug)) Fail("cannot set the unplug event");
+    Report("unplugged", port);
+    HWND box = WaitFor(
+        [] {
+            const std::vector<HWND> boxes = TopWindowsTitled(kMessageBoxTitle);
+            return boxes.empty() ? nullptr : boxes.front();
+        },
+        "message box");
+    ReportMessageBoxes();
+    HWND ok = GetDlgItem(box, IDOK);
+    if (ok == nullptr) Fail("the message box has no OK button");
+    PostMessageW(ok, BM_CLICK, 0, 0);
+    HANDLE running = OpenProcess(SYNCHRONIZE, FALSE, process);
+    const bool ended =
+        running == nullptr || WaitForSingleObject(running, kAnswerTimeoutMs) == WAIT_OBJECT_0;
+    if (running != nullptr) CloseHandle(running);
+    CloseHandle(unplug);
+    Report("program", ended ? "ended" : "still running");
+    return 0;
+}
+
 std::wstring VersionString(const std::vector<char>& block, const wchar_t* name) {
     void* value = nullptr;
     UINT length = 0;
@@ -390,5 +422,6 @@ int main(int argc, char** argv) {
     if (command == "wait-progress") return WaitProgress(atLeast);
     if (command == "cancel-progress") return CancelProgress();
     if (command == "resources" && argc >= 3) return Resources(Widen(std::string(argv[2])));
+    if (command == "unplug" && argc >= 3) return Unplug(argv[2]);
     Fail("unknown command " + command);
 }

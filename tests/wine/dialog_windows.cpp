@@ -11,10 +11,6 @@ const wchar_t kMessageBoxTitle[] = L"bladepost";
 
 namespace {
 
-// Long enough for a thread that is busy for a moment, short enough that a
-// hung one fails the caller in seconds.
-constexpr UINT kAnswerTimeoutMs = 5000;
-
 BOOL CALLBACK CollectChild(HWND child, LPARAM list) {
     reinterpret_cast<std::vector<HWND>*>(list)->push_back(child);
     return TRUE;

@@ -13,6 +13,10 @@ namespace dialog_windows {
 extern const wchar_t kTitle[];            // the file-open and progress dialogs
 extern const wchar_t kMessageBoxTitle[];  // the program's message boxes
 
+// Long enough for a thread that is busy for a moment, short enough that a
+// hung one fails the caller in seconds.
+constexpr UINT kAnswerTimeoutMs = 5000;
+
 std::string Narrow(const std::wstring& text);  // to UTF-8
 std::wstring Widen(const std::string& text);   // from UTF-8
 
