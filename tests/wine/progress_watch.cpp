@@ -24,7 +24,11 @@ ProgressRecord* Record() {
 BOOL CALLBACK CopyFirstLabel(HWND child, LPARAM data) {
     WCHAR name[32] = {};
     GetClassNameW(child, name, 32);
-    if (lstrcmpiW(name, L"Static") != 0 || !IsWindowVisible(child)) return TRUE;
+    // The style, not IsWindowVisible: the dialog itself is not shown yet
+    // when it is initialised.
+    if (lstrcmpiW(name, L"Static") != 0 || (GetWindowLongW(child, GWL_STYLE) & WS_VISIBLE) == 0) {
+        return TRUE;
+    }
     auto* record = reinterpret_cast<ProgressRecord*>(data);
     GetWindowTextW(child, record->text, kMaxDialogText);
     return record->text[0] == L'\0';
@@ -35,6 +39,7 @@ BOOL CALLBACK CopyFirstLabel(HWND child, LPARAM data) {
 void RememberDialog(HWND dialog) {
     ProgressRecord* record = Record();
     if (record == nullptr) return;
+    record->dialog = HandleToLong(dialog);
     GetWindowTextW(dialog, record->title, kMaxDialogText);
     record->text[0] = L'\0';
     EnumChildWindows(dialog, CopyFirstLabel, reinterpret_cast<LPARAM>(record));

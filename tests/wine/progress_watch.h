@@ -15,6 +15,7 @@ struct ProgressRecord {
     // close it before another process gets to look. `shown` is set once the
     // texts are in place.
     volatile LONG shown;
+    LONG dialog;  // its window handle, which fits in 32 bits for both bitnesses
     WCHAR title[kMaxDialogText];
     WCHAR text[kMaxDialogText];  // its first static text that says something
 };

@@ -139,6 +139,9 @@ class ProgressWatch {
     }
 
     bool Shown() const { return record != nullptr && record->shown != 0; }
+    HWND Dialog() const {
+        return Shown() ? static_cast<HWND>(LongToHandle(record->dialog)) : nullptr;
+    }
     std::string Title() const { return Shown() ? Narrow(record->title) : ""; }
     std::string Text() const { return Shown() ? Narrow(record->text) : ""; }
     // The highest position the bar took; -1 if none.
@@ -269,8 +272,8 @@ class Runner {
         return true;
     }
 
-    // Starts the program held, creates its cutters' events and hooks its
-    // thread, then lets it run.
+    // Starts the program held, creates its cutters' events, lets it run and
+    // hooks its thread.
     bool Start() {
         std::wstring commandLine =
             L"\"" + exe + L"\" " + Widen(scenario::Expand(s.commandLine, jobFolder));
@@ -295,13 +298,26 @@ class Runner {
                 events[{cutter.number, std::wstring(what)}] = event;
             }
         }
+        ResumeThread(process.hThread);
+        // A hook on a thread that has no message queue yet never fires under
+        // Wine: the queue comes with the program's first call into the
+        // windowing system, long before its first dialog. Until then a
+        // message cannot be posted to the thread.
+        const auto deadline = Clock::now() + kPatience;
+        while (!PostThreadMessageW(process.dwThreadId, WM_NULL, 0, 0)) {
+            if (Ended() || Clock::now() >= deadline) {
+                Problem("the program's thread had no message queue within " + Seconds(kPatience) +
+                        (Ended() ? " (it ended)" : ""));
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
         const std::string hooked = watch.Hook(process.dwThreadId);
         if (!hooked.empty()) {
             Problem(hooked);
             TerminateProcess(process.hProcess, 1);
             return false;
         }
-        ResumeThread(process.hThread);
         return true;
     }
 
@@ -385,13 +401,14 @@ class Runner {
                 });
             lastFileDialog = current;
         } else if (place == scenario::Place::Progress) {
-            // A fast transfer may be over before a look finds the dialog: the
-            // hook has seen it then.
+            // The hook sees the dialog as soon as it is made, before it is
+            // shown; a fast transfer may even be over before a look from
+            // outside would find it.
             const bool found = Await(step, "the progress dialog", [&]() -> HWND {
-                                   current = FindProgressDialog(process.dwProcessId);
-                                   if (current != nullptr) return current;
-                                   return watch.Shown() ? GetDesktopWindow() : nullptr;
+                                   if (watch.Shown()) return GetDesktopWindow();
+                                   return FindProgressDialog(process.dwProcessId);
                                }) != nullptr;
+            current = watch.Shown() ? watch.Dialog() : FindProgressDialog(process.dwProcessId);
             return found;
         } else {
             current = Await(
@@ -405,13 +422,12 @@ class Runner {
     std::string Look(const std::string& what) {
         if (place == scenario::Place::MessageBox) return observed.boxes.back().text;
         if (place == scenario::Place::Progress) {
-            const bool live = current != nullptr && IsWindow(current);
-            if (what == "title") return live ? Narrow(Text(current)) : watch.Title();
-            if (live) {
-                const std::vector<std::wstring> labels = Labels(current);
-                return labels.empty() ? "" : Narrow(labels.front());
-            }
-            return watch.Text();
+            // The hook's record is the latest the dialog showed, even when it
+            // is not on the screen yet or any more.
+            if (watch.Shown()) return what == "title" ? watch.Title() : watch.Text();
+            if (what == "title") return Narrow(Text(current));
+            const std::vector<std::wstring> labels = Labels(current);
+            return labels.empty() ? "" : Narrow(labels.front());
         }
         if (what == "title") return Narrow(Text(current));
         if (what == "send button") return Narrow(Text(GetDlgItem(current, IDOK)));
@@ -443,15 +459,17 @@ class Runner {
         const long wanted = step.number;
         const auto deadline = Clock::now() + kPatience;
         for (;;) {
+            // Gone first, then the positions: the last ones come just before.
+            const bool gone = current == nullptr || !IsWindow(current) || Ended();
             long position = watch.Highest();
-            if (current != nullptr && IsWindow(current)) {
+            if (!gone) {
                 bool answered = false;
                 const long now = static_cast<long>(
                     Ask(DescendantWithId(current, IDC_PROGRESS), PBM_GETPOS, 0, 0, &answered));
                 if (answered) position = std::max(position, now);
             }
             if (position >= wanted) return true;
-            if (current == nullptr || !IsWindow(current) || Ended()) {
+            if (gone) {
                 Problem(step, "the progress dialog closed with the bar at " +
                                   std::to_string(position) + "%, before " + std::to_string(wanted) +
                                   "%");
@@ -462,7 +480,9 @@ class Runner {
                                   std::to_string(wanted) + "%, after " + Seconds(kPatience));
                 return false;
             }
-            std::this_thread::sleep_for(kPoll);
+            // Closely: the step that follows must come before the transfer
+            // moves on much.
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     }
 
