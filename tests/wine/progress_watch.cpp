@@ -46,14 +46,24 @@ void RememberDialog(HWND dialog) {
     InterlockedExchange(&record->shown, 1);
 }
 
+void RememberBox(HWND box) {
+    ProgressRecord* record = Record();
+    if (record == nullptr || record->boxCount >= kMaxBoxes) return;
+    BoxRecord& seen = record->boxes[record->boxCount];
+    seen.window = HandleToLong(box);
+    GetWindowTextW(box, seen.caption, kMaxDialogText);
+    GetDlgItemTextW(box, kMessageBoxTextId, seen.text, kMaxDialogText);
+    InterlockedIncrement(&record->boxCount);
+}
+
 }  // namespace
 
 extern "C" __declspec(dllexport) LRESULT CALLBACK
     WatchProgress(int code, WPARAM wParam, LPARAM lParam) {
     const auto* call = reinterpret_cast<const CWPRETSTRUCT*>(lParam);
-    if (code == HC_ACTION && call != nullptr && call->message == WM_INITDIALOG &&
-        GetDlgItem(call->hwnd, IDC_PROGRESS) != nullptr) {
-        RememberDialog(call->hwnd);
+    if (code == HC_ACTION && call != nullptr && call->message == WM_INITDIALOG) {
+        if (GetDlgItem(call->hwnd, IDC_PROGRESS) != nullptr) RememberDialog(call->hwnd);
+        if (GetDlgItem(call->hwnd, kMessageBoxTextId) != nullptr) RememberBox(call->hwnd);
     }
     if (code == HC_ACTION && call != nullptr && call->message == PBM_SETPOS) {
         WCHAR name[32] = {};

@@ -7,6 +7,15 @@
 constexpr const wchar_t* kProgressRecordName = L"Local\\bladepost-progress-watch";
 constexpr LONG kMaxPositions = 1000;
 constexpr int kMaxDialogText = 256;
+constexpr LONG kMaxBoxes = 8;
+// The static that holds a message box's text.
+constexpr int kMessageBoxTextId = 0xFFFF;
+
+struct BoxRecord {
+    LONG window;  // fits in 32 bits for both bitnesses
+    WCHAR caption[kMaxDialogText];
+    WCHAR text[kMaxDialogText];
+};
 
 struct ProgressRecord {
     volatile LONG count;  // positions written so far
@@ -18,4 +27,8 @@ struct ProgressRecord {
     LONG dialog;  // its window handle, which fits in 32 bits for both bitnesses
     WCHAR title[kMaxDialogText];
     WCHAR text[kMaxDialogText];  // its first static text that says something
+    // Every message box the hooked thread made, as it was made: one that
+    // closes by itself at once is still seen.
+    volatile LONG boxCount;
+    BoxRecord boxes[kMaxBoxes];
 };

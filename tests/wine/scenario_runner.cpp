@@ -153,6 +153,19 @@ class ProgressWatch {
         return highest;
     }
 
+    // The message boxes the program's thread made, in order.
+    std::vector<std::pair<HWND, scenario::MessageBoxSeen>> Boxes() const {
+        std::vector<std::pair<HWND, scenario::MessageBoxSeen>> boxes;
+        if (record == nullptr) return boxes;
+        const LONG count = std::min<LONG>(LONG{record->boxCount}, kMaxBoxes);
+        for (LONG i = 0; i < count; ++i) {
+            const BoxRecord& box = record->boxes[i];
+            boxes.push_back({static_cast<HWND>(LongToHandle(box.window)),
+                             {Narrow(box.text), Narrow(box.caption)}});
+        }
+        return boxes;
+    }
+
   private:
     HANDLE mapping = nullptr;
     ProgressRecord* record = nullptr;
@@ -334,7 +347,27 @@ class Runner {
         if (!recordedBoxes.insert(box).second) return;
         std::wstring text;
         for (const std::wstring& label : Labels(box)) text += label;
-        observed.boxes.push_back({Narrow(text), Narrow(Text(box))});
+        scenario::MessageBoxSeen seen{Narrow(text), Narrow(Text(box))};
+        if (!IsWindow(box)) {
+            // Gone while it was being read: what the hook saw is whole.
+            for (const auto& hooked : watch.Boxes()) {
+                if (hooked.first == box) seen = hooked.second;
+            }
+            Problem("the message box \"" + scenario::Escape(seen.text) +
+                    "\" closed by itself, before OK was pressed");
+        }
+        observed.boxes.push_back(seen);
+    }
+
+    // The boxes of the program's thread that came and went between two
+    // looks: nobody could have read them.
+    void RecordVanishedBoxes() {
+        for (const auto& hooked : watch.Boxes()) {
+            if (!recordedBoxes.insert(hooked.first).second) continue;
+            Problem("the message box \"" + scenario::Escape(hooked.second.text) +
+                    "\" closed by itself, before OK was pressed");
+            observed.boxes.push_back(hooked.second);
+        }
     }
 
     void PressOk(HWND box) {
@@ -582,6 +615,7 @@ class Runner {
             }
             WaitForSingleObject(process.hProcess, 10);
         }
+        RecordVanishedBoxes();
         DWORD code = 0;
         if (GetExitCodeProcess(process.hProcess, &code)) observed.exitCode = static_cast<int>(code);
     }
