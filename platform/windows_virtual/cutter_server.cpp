@@ -70,17 +70,32 @@ DWORD WINAPI Serve(void* parameter) {
     return 0;
 }
 
-// Keeps one instance of the cutter's pipe listening while it is plugged in,
-// and hands every connection to a thread of its own.
+// No buffer either way: a write waits until the cutter has read it.
+HANDLE NewInstance(const CutterConfig& cutter) {
+    return CreateNamedPipeW(
+        cutter.devicePath.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+        PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
+        PIPE_UNLIMITED_INSTANCES, 0, 0, 0, nullptr);
+}
+
+// Keeps instances of the cutter's pipe listening while it is plugged in, and
+// hands every connection to a thread of its own. A spare instance listens
+// while the thread waits on another: the program may close a connection and
+// open the next at once, before the thread has come round.
 DWORD WINAPI Listen(void* parameter) {
     const Listener listener = *static_cast<Listener*>(parameter);
     delete static_cast<Listener*>(parameter);
     const CutterConfig& cutter = *listener.cutter;
-    HANDLE listening = listener.listening;
     platform::UniqueHandle connected(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (!connected.valid()) return 1;
+    HANDLE waiting = INVALID_HANDLE_VALUE;
+    HANDLE spare = INVALID_HANDLE_VALUE;
     for (;;) {
         if (!Plugged(cutter)) {
+            // Unplugged: nothing listens, so opening the path fails.
+            if (waiting != INVALID_HANDLE_VALUE) CloseHandle(waiting);
+            if (spare != INVALID_HANDLE_VALUE) CloseHandle(spare);
+            waiting = spare = INVALID_HANDLE_VALUE;
             // Wakes at once when plugged in; unplug stays set, so poll then.
             if (Unplugged(cutter)) {
                 Sleep(kPlugPollMs);
@@ -89,33 +104,37 @@ DWORD WINAPI Listen(void* parameter) {
             }
             continue;
         }
-        // No buffer either way: a write waits until the cutter has read it.
-        HANDLE server = CreateNamedPipeW(
-            cutter.devicePath.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
-            PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
-            PIPE_UNLIMITED_INSTANCES, 0, 0, 0, nullptr);
-        if (server == INVALID_HANDLE_VALUE) {
+        if (waiting == INVALID_HANDLE_VALUE) {
+            waiting = spare;
+            spare = INVALID_HANDLE_VALUE;
+        }
+        if (waiting == INVALID_HANDLE_VALUE) waiting = NewInstance(cutter);
+        if (spare == INVALID_HANDLE_VALUE) spare = NewInstance(cutter);
+        if (waiting == INVALID_HANDLE_VALUE) {
             Sleep(kPlugPollMs);
             continue;
         }
-        // The first instance exists: the cutter can be opened once listed.
-        SetEvent(listening);
+        // An instance exists: the cutter can be opened once listed.
+        SetEvent(listener.listening);
         OVERLAPPED overlapped{};
         overlapped.hEvent = connected.get();
         ResetEvent(connected.get());
-        bool ready = ConnectNamedPipe(server, &overlapped) != FALSE;
+        bool ready = ConnectNamedPipe(waiting, &overlapped) != FALSE;
         if (!ready && GetLastError() == ERROR_IO_PENDING) {
             HANDLE events[] = {connected.get(), cutter.unplugEvent};
             DWORD ignored = 0;
             if (WaitForMultipleObjects(2, events, FALSE, INFINITE) == WAIT_OBJECT_0) {
-                ready = GetOverlappedResult(server, &overlapped, &ignored, FALSE) != FALSE;
+                ready = GetOverlappedResult(waiting, &overlapped, &ignored, FALSE) != FALSE;
             } else {
-                CancelIo(server);
-                GetOverlappedResult(server, &overlapped, &ignored, TRUE);
+                CancelIo(waiting);
+                GetOverlappedResult(waiting, &overlapped, &ignored, TRUE);
+                continue;  // unplugged: the instances go at the top
             }
         } else if (!ready) {
             ready = GetLastError() == ERROR_PIPE_CONNECTED;
         }
+        HANDLE server = waiting;
+        waiting = INVALID_HANDLE_VALUE;
         auto* connection = ready ? new Connection{&cutter, server} : nullptr;
         HANDLE thread = ready ? CreateThread(nullptr, 0, Serve, connection, 0, nullptr) : nullptr;
         if (thread == nullptr) {

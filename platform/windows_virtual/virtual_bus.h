@@ -16,9 +16,11 @@
 //                       itself return FALSE.
 //   EMU_USB_ABSENT      ';'-separated ports: those cutters are not plugged in
 //                       at start.
-//   EMU_USB_CLOSE_FAILS ';'-separated ports: WinUsb_Free closes the file handle
-//                       of that cutter's connection itself, so the program's
-//                       CloseHandle that follows fails with ERROR_INVALID_HANDLE.
+//   EMU_USB_CLOSE_FAILS ';'-separated ports: closing that cutter fails:
+//                       WinUsb_Free protects the connection's file handle from
+//                       closing, so the program's CloseHandle that follows
+//                       fails with ERROR_INVALID_HANDLE; the connection then
+//                       stays open until the process ends.
 //
 // Another process plugs and unplugs cutters through two manual-reset events
 // per port, created by whichever side comes first (CreateEventW, same name):

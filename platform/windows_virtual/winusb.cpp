@@ -60,8 +60,14 @@ BOOL WINAPI WinUsb_Free(WINUSB_INTERFACE_HANDLE handle) {
     std::unique_ptr<Interface> freed(FindInterface(handle));
     if (!freed) return FALSE;
     freed->mark = 0;
-    // A close that fails: the file handle the program closes next is gone.
-    if (freed->cutter->closeFails) CloseHandle(freed->file);
+    // A close that fails: the program's CloseHandle that follows is refused
+    // with ERROR_INVALID_HANDLE. Closing the handle here instead would free
+    // its value, which Wine hands to the next handle created by any thread,
+    // and the program would then close that one.
+    if (freed->cutter->closeFails) {
+        SetHandleInformation(freed->file, HANDLE_FLAG_PROTECT_FROM_CLOSE,
+                             HANDLE_FLAG_PROTECT_FROM_CLOSE);
+    }
     return TRUE;
 }
 

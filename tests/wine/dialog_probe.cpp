@@ -12,6 +12,8 @@
 //   dialog_probe wait-progress [--at-least N]   until the bar is at N (1)
 //   dialog_probe cancel-progress           presses Cancel on the progress dialog
 //   dialog_probe resources EXE             the manifest and version of EXE
+//   dialog_probe answer-message-box        presses OK on the message box and
+//                                          waits for the program to end
 //   dialog_probe unplug PORT               during the transfer, unplugs the
 //                                          virtual cutter on PORT, then answers
 //                                          the message box that follows
@@ -332,6 +334,29 @@ int CancelProgress() {
     return 0;
 }
 
+// Waits for the program's message box, reports it, presses OK and waits
+// until the program has ended.
+int AnswerMessageBox() {
+    HWND box = WaitFor(
+        [] {
+            const std::vector<HWND> boxes = TopWindowsTitled(kMessageBoxTitle);
+            return boxes.empty() ? nullptr : boxes.front();
+        },
+        "message box");
+    ReportMessageBoxes();
+    DWORD process = 0;
+    GetWindowThreadProcessId(box, &process);
+    HANDLE running = OpenProcess(SYNCHRONIZE, FALSE, process);
+    HWND ok = GetDlgItem(box, IDOK);
+    if (ok == nullptr) Fail("the message box has no OK button");
+    PostMessageW(ok, BM_CLICK, 0, 0);
+    const bool ended =
+        running == nullptr || WaitForSingleObject(running, kAnswerTimeoutMs) == WAIT_OBJECT_0;
+    if (running != nullptr) CloseHandle(running);
+    Report("program", ended ? "ended" : "still running");
+    return 0;
+}
+
 // Through the event the stand-in DLLs watch (platform/windows_virtual).
 int Unplug(const std::string& port) {
     HWND progress = WaitFor([] { return FindProgressDialog(); }, "progress dialog");
@@ -342,23 +367,9 @@ int Unplug(const std::string& port) {
     HANDLE unplug = CreateEventW(nullptr, TRUE, FALSE, name.c_str());
     if (unplug == nullptr || !SetEvent(unplug)) Fail("cannot set the unplug event");
     Report("unplugged", port);
-    HWND box = WaitFor(
-        [] {
-            const std::vector<HWND> boxes = TopWindowsTitled(kMessageBoxTitle);
-            return boxes.empty() ? nullptr : boxes.front();
-        },
-        "message box");
-    ReportMessageBoxes();
-    HWND ok = GetDlgItem(box, IDOK);
-    if (ok == nullptr) Fail("the message box has no OK button");
-    PostMessageW(ok, BM_CLICK, 0, 0);
-    HANDLE running = OpenProcess(SYNCHRONIZE, FALSE, process);
-    const bool ended =
-        running == nullptr || WaitForSingleObject(running, kAnswerTimeoutMs) == WAIT_OBJECT_0;
-    if (running != nullptr) CloseHandle(running);
+    const int status = AnswerMessageBox();
     CloseHandle(unplug);
-    Report("program", ended ? "ended" : "still running");
-    return 0;
+    return status;
 }
 
 std::wstring VersionString(const std::vector<char>& block, const wchar_t* name) {
@@ -422,6 +433,7 @@ int main(int argc, char** argv) {
     if (command == "wait-progress") return WaitProgress(atLeast);
     if (command == "cancel-progress") return CancelProgress();
     if (command == "resources" && argc >= 3) return Resources(Widen(std::string(argv[2])));
+    if (command == "answer-message-box") return AnswerMessageBox();
     if (command == "unplug" && argc >= 3) return Unplug(argv[2]);
     Fail("unknown command " + command);
 }
