@@ -27,33 +27,15 @@
 
 #include "platform/win32.h"
 #include "resources/resource.h"
+#include "tests/wine/dialog_windows.h"
 #include "tests/wine/progress_watch.h"
 
 namespace {
 
-const wchar_t kTitle[] = L"Send to Cutter Utility";
-const wchar_t kMessageBoxTitle[] = L"bladepost";
+using namespace dialog_windows;
+
 constexpr auto kPatience = std::chrono::seconds(60);
 constexpr auto kPoll = std::chrono::milliseconds(10);
-constexpr UINT kAnswerTimeoutMs = 5000;
-
-std::string Narrow(const std::wstring& text) {
-    if (text.empty()) return std::string();
-    const int size =
-        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string narrow(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &narrow[0], size, nullptr, nullptr);
-    narrow.resize(static_cast<std::size_t>(size) - 1);
-    return narrow;
-}
-
-std::wstring Widen(const char* text) {
-    const int size = MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(size), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text, -1, &wide[0], size);
-    wide.resize(static_cast<std::size_t>(size) - 1);
-    return wide;
-}
 
 void Report(const char* name, const std::string& value) {
     std::printf("%s=%s\n", name, value.c_str());
@@ -68,81 +50,6 @@ void Report(const char* name, const std::wstring& value) {
     std::printf("probe-error=%s\n", why.c_str());
     std::fflush(stdout);
     std::exit(1);
-}
-
-// Asks the window's thread and waits a bounded time for its answer.
-LRESULT Ask(HWND window, UINT message, WPARAM wParam, LPARAM lParam, bool* answered = nullptr) {
-    DWORD_PTR result = 0;
-    const LRESULT ok = SendMessageTimeoutW(window, message, wParam, lParam, SMTO_ABORTIFHUNG,
-                                           kAnswerTimeoutMs, &result);
-    if (answered != nullptr) *answered = ok != 0;
-    return static_cast<LRESULT>(result);
-}
-
-std::wstring Text(HWND window) {
-    WCHAR text[512] = {};
-    Ask(window, WM_GETTEXT, sizeof text / sizeof text[0], reinterpret_cast<LPARAM>(text));
-    return text;
-}
-
-std::wstring ClassOf(HWND window) {
-    WCHAR name[128] = {};
-    GetClassNameW(window, name, 128);
-    return name;
-}
-
-BOOL CALLBACK CollectChild(HWND child, LPARAM list) {
-    reinterpret_cast<std::vector<HWND>*>(list)->push_back(child);
-    return TRUE;
-}
-
-std::vector<HWND> Descendants(HWND window) {
-    std::vector<HWND> found;
-    EnumChildWindows(window, CollectChild, reinterpret_cast<LPARAM>(&found));
-    return found;
-}
-
-HWND DescendantWithId(HWND window, int id) {
-    for (HWND child : Descendants(window)) {
-        if (GetDlgCtrlID(child) == id) return child;
-    }
-    return nullptr;
-}
-
-struct TitleSearch {
-    const wchar_t* title;
-    std::vector<HWND> found;
-};
-
-BOOL CALLBACK CollectTitled(HWND window, LPARAM data) {
-    auto* search = reinterpret_cast<TitleSearch*>(data);
-    WCHAR text[256] = {};
-    GetWindowTextW(window, text, 256);
-    if (IsWindowVisible(window) && std::wcscmp(text, search->title) == 0) {
-        search->found.push_back(window);
-    }
-    return TRUE;
-}
-
-std::vector<HWND> TopWindowsTitled(const wchar_t* title) {
-    TitleSearch search{title, {}};
-    EnumWindows(CollectTitled, reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
-// The file-open dialog: the one titled so that holds the cutter list.
-HWND FindFileDialog() {
-    for (HWND window : TopWindowsTitled(kTitle)) {
-        if (DescendantWithId(window, IDC_OUTPUT) != nullptr) return window;
-    }
-    return nullptr;
-}
-
-HWND FindProgressDialog() {
-    for (HWND window : TopWindowsTitled(kTitle)) {
-        if (DescendantWithId(window, IDC_PROGRESS) != nullptr) return window;
-    }
-    return nullptr;
 }
 
 template <typename Find>
@@ -163,20 +70,6 @@ void WaitGone(HWND window, const char* what) {
         }
         std::this_thread::sleep_for(kPoll);
     }
-}
-
-std::vector<std::wstring> ComboEntries(HWND combo) {
-    std::vector<std::wstring> entries;
-    const LRESULT count = Ask(combo, CB_GETCOUNT, 0, 0);
-    for (LRESULT i = 0; i < count; ++i) {
-        const LRESULT length = Ask(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(i), 0);
-        if (length < 0) continue;
-        std::wstring entry(static_cast<std::size_t>(length) + 1, L'\0');
-        Ask(combo, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&entry[0]));
-        entry.resize(std::wcslen(entry.c_str()));
-        entries.push_back(entry);
-    }
-    return entries;
 }
 
 void ReportCombo(const char* name, HWND combo) {
@@ -225,23 +118,12 @@ long HeightOf(HWND window) {
     return rect.bottom - rect.top;
 }
 
-// The static texts of a dialog that carry no ID of their own.
-std::vector<std::wstring> Labels(HWND dialog) {
-    std::vector<std::wstring> labels;
-    for (HWND child : Descendants(dialog)) {
-        if (ClassOf(child) == L"Static" && IsWindowVisible(child) && !Text(child).empty()) {
-            labels.push_back(Text(child));
-        }
-    }
-    return labels;
-}
-
 void ReportLabels(const char* name, HWND dialog) {
     for (const std::wstring& label : Labels(dialog)) Report(name, label);
 }
 
 int Inspect(bool refresh, bool dropDown) {
-    HWND dialog = WaitFor(FindFileDialog, "file-open dialog");
+    HWND dialog = WaitFor([] { return FindFileDialog(); }, "file-open dialog");
     HWND output = DescendantWithId(dialog, IDC_OUTPUT);
     // The hook fills the list while the dialog comes up: let it settle.
     WaitFor([output] { return Ask(output, CB_GETCOUNT, 0, 0) > 0 ? output : nullptr; },
@@ -276,7 +158,7 @@ int Inspect(bool refresh, bool dropDown) {
 
 // Every control of the file-open dialog, for a person reading the output.
 int Dump() {
-    HWND dialog = WaitFor(FindFileDialog, "file-open dialog");
+    HWND dialog = WaitFor([] { return FindFileDialog(); }, "file-open dialog");
     for (HWND child : Descendants(dialog)) {
         char line[64];
         std::snprintf(line, sizeof line, "id %d parent %d %s", GetDlgCtrlID(child),
@@ -288,7 +170,7 @@ int Dump() {
 }
 
 int CancelFileDialog() {
-    HWND dialog = WaitFor(FindFileDialog, "file-open dialog");
+    HWND dialog = WaitFor([] { return FindFileDialog(); }, "file-open dialog");
     PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
     WaitGone(dialog, "the file-open dialog");
     Report("file_dialog", "closed");
@@ -305,13 +187,7 @@ void ReportMessageBoxes() {
 }
 
 void SetFileName(HWND dialog, const std::wstring& path) {
-    // Newer dialogs hold the name in the edit field of a combo box (cmb13),
-    // older ones in edt1.
-    HWND box = nullptr;
-    for (HWND child : Descendants(dialog)) {
-        const int id = GetDlgCtrlID(child);
-        if ((id == cmb13 || id == edt1) && ClassOf(child) == L"Edit") box = child;
-    }
+    HWND box = FileNameField(dialog);
     if (box == nullptr) Fail("the file dialog has no file-name field");
     Ask(box, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
     Report("file_name", Text(box));
@@ -399,17 +275,12 @@ class ProgressWatch {
 };
 
 int Send(const std::wstring& path, int cutter) {
-    HWND dialog = WaitFor(FindFileDialog, "file-open dialog");
+    HWND dialog = WaitFor([] { return FindFileDialog(); }, "file-open dialog");
     HWND output = DescendantWithId(dialog, IDC_OUTPUT);
     WaitFor([output] { return Ask(output, CB_GETCOUNT, 0, 0) > 0 ? output : nullptr; },
             "entry in the output list");
     Ask(output, CB_SHOWDROPDOWN, FALSE, 0);
-    if (cutter >= 0) {
-        // As a click in the list does: the selection, then the notification.
-        Ask(output, CB_SETCURSEL, static_cast<WPARAM>(cutter), 0);
-        Ask(GetParent(output), WM_COMMAND, MAKEWPARAM(IDC_OUTPUT, CBN_SELCHANGE),
-            reinterpret_cast<LPARAM>(output));
-    }
+    if (cutter >= 0) ChooseEntry(output, cutter);
     Report("output_selected", std::to_string(static_cast<long>(Ask(output, CB_GETCURSEL, 0, 0))));
     SetFileName(dialog, path);
     HWND send = GetDlgItem(dialog, IDOK);
@@ -417,7 +288,7 @@ int Send(const std::wstring& path, int cutter) {
     const ProgressWatch watch(dialog);
     Report("pressed", Text(send));
     PostMessageW(send, BM_CLICK, 0, 0);
-    HWND progress = WaitFor(FindProgressDialog, "progress dialog");
+    HWND progress = WaitFor([] { return FindProgressDialog(); }, "progress dialog");
     ReportProgressDialog(progress);
     FollowProgress(progress);
     ReportMessageBoxes();
@@ -426,7 +297,7 @@ int Send(const std::wstring& path, int cutter) {
 }
 
 int WaitProgress(long atLeast) {
-    HWND progress = WaitFor(FindProgressDialog, "progress dialog");
+    HWND progress = WaitFor([] { return FindProgressDialog(); }, "progress dialog");
     HWND bar = DescendantWithId(progress, IDC_PROGRESS);
     WaitFor([bar, atLeast] { return Ask(bar, PBM_GETPOS, 0, 0) >= atLeast ? bar : nullptr; },
             "the progress bar at the position asked for");
@@ -437,7 +308,7 @@ int WaitProgress(long atLeast) {
 }
 
 int CancelProgress() {
-    HWND progress = WaitFor(FindProgressDialog, "progress dialog");
+    HWND progress = WaitFor([] { return FindProgressDialog(); }, "progress dialog");
     HWND bar = DescendantWithId(progress, IDC_PROGRESS);
     const long before = static_cast<long>(Ask(bar, PBM_GETPOS, 0, 0));
     Report("progress_position", std::to_string(before));
@@ -488,11 +359,11 @@ int AnswerMessageBox() {
 
 // Through the event the stand-in DLLs watch (platform/windows_virtual).
 int Unplug(const std::string& port) {
-    HWND progress = WaitFor(FindProgressDialog, "progress dialog");
+    HWND progress = WaitFor([] { return FindProgressDialog(); }, "progress dialog");
     DWORD process = 0;
     GetWindowThreadProcessId(progress, &process);
     const std::wstring name =
-        L"Local\\bladepost-virtual-" + std::to_wstring(process) + L"-unplug-" + Widen(port.c_str());
+        L"Local\\bladepost-virtual-" + std::to_wstring(process) + L"-unplug-" + Widen(port);
     HANDLE unplug = CreateEventW(nullptr, TRUE, FALSE, name.c_str());
     if (unplug == nullptr || !SetEvent(unplug)) Fail("cannot set the unplug event");
     Report("unplugged", port);
@@ -558,10 +429,10 @@ int main(int argc, char** argv) {
     if (command == "inspect") return Inspect(refresh, dropDown);
     if (command == "dump") return Dump();
     if (command == "cancel-file-dialog") return CancelFileDialog();
-    if (command == "send" && argc >= 3) return Send(Widen(argv[2]), cutter);
+    if (command == "send" && argc >= 3) return Send(Widen(std::string(argv[2])), cutter);
     if (command == "wait-progress") return WaitProgress(atLeast);
     if (command == "cancel-progress") return CancelProgress();
-    if (command == "resources" && argc >= 3) return Resources(Widen(argv[2]));
+    if (command == "resources" && argc >= 3) return Resources(Widen(std::string(argv[2])));
     if (command == "answer-message-box") return AnswerMessageBox();
     if (command == "unplug" && argc >= 3) return Unplug(argv[2]);
     Fail("unknown command " + command);

@@ -1,9 +1,11 @@
-// Loaded into the program under test by dialog_probe's thread hook: sees
-// every position the program gives its progress bar, on the program's own
-// thread, and keeps them in memory the probe shares. The probe cannot ask the
+// Loaded into the program under test by a thread hook of dialog_probe or
+// scenario_runner: sees every position the program gives its progress bar,
+// on the program's own thread, and what its progress dialog shows, and keeps
+// them in memory the hooking process shares. The probe cannot ask the
 // bar itself at the end: the program destroys the dialog right after the
 // last position, without pumping messages in between.
 #include "platform/win32.h"
+#include "resources/resource.h"
 #include "tests/wine/progress_watch.h"
 
 namespace {
@@ -19,11 +21,50 @@ ProgressRecord* Record() {
     return record;
 }
 
+BOOL CALLBACK CopyFirstLabel(HWND child, LPARAM data) {
+    WCHAR name[32] = {};
+    GetClassNameW(child, name, 32);
+    // The style, not IsWindowVisible: the dialog itself is not shown yet
+    // when it is initialised.
+    if (lstrcmpiW(name, L"Static") != 0 || (GetWindowLongW(child, GWL_STYLE) & WS_VISIBLE) == 0) {
+        return TRUE;
+    }
+    auto* record = reinterpret_cast<ProgressRecord*>(data);
+    GetWindowTextW(child, record->text, kMaxDialogText);
+    return record->text[0] == L'\0';
+}
+
+// Keeps what the progress dialog shows, for a runner that comes too late to
+// see it.
+void RememberDialog(HWND dialog) {
+    ProgressRecord* record = Record();
+    if (record == nullptr) return;
+    record->dialog = HandleToLong(dialog);
+    GetWindowTextW(dialog, record->title, kMaxDialogText);
+    record->text[0] = L'\0';
+    EnumChildWindows(dialog, CopyFirstLabel, reinterpret_cast<LPARAM>(record));
+    InterlockedExchange(&record->shown, 1);
+}
+
+void RememberBox(HWND box) {
+    ProgressRecord* record = Record();
+    if (record == nullptr || record->boxCount >= kMaxBoxes) return;
+    BoxRecord& seen = record->boxes[record->boxCount];
+    seen.window = HandleToLong(box);
+    GetWindowTextW(box, seen.caption, kMaxDialogText);
+    GetDlgItemTextW(box, kMessageBoxTextId, seen.text, kMaxDialogText);
+    InterlockedIncrement(&record->boxCount);
+}
+
 }  // namespace
 
 extern "C" __declspec(dllexport) LRESULT CALLBACK
     WatchProgress(int code, WPARAM wParam, LPARAM lParam) {
     const auto* call = reinterpret_cast<const CWPRETSTRUCT*>(lParam);
+    if (code == HC_ACTION && call != nullptr && call->message == WM_INITDIALOG) {
+        if (GetDlgItem(call->hwnd, IDC_PROGRESS) != nullptr) RememberDialog(call->hwnd);
+        if (GetDlgItem(call->hwnd, kMessageBoxTextId) != nullptr) RememberBox(call->hwnd);
+    }
     if (code == HC_ACTION && call != nullptr && call->message == PBM_SETPOS) {
         WCHAR name[32] = {};
         GetClassNameW(call->hwnd, name, 32);
@@ -34,6 +75,7 @@ extern "C" __declspec(dllexport) LRESULT CALLBACK
             const LONG position = static_cast<LONG>(SendMessageW(call->hwnd, PBM_GETPOS, 0, 0));
             record->positions[record->count] = position;
             InterlockedIncrement(&record->count);
+            RememberDialog(GetParent(call->hwnd));
         }
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);

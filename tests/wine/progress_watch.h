@@ -1,12 +1,34 @@
-// The memory that dialog_probe shares with progress_watch.dll.
+// The memory that dialog_probe and scenario_runner share with
+// progress_watch.dll.
 #pragma once
 
 #include "platform/win32.h"
 
 constexpr const wchar_t* kProgressRecordName = L"Local\\bladepost-progress-watch";
 constexpr LONG kMaxPositions = 1000;
+constexpr int kMaxDialogText = 256;
+constexpr LONG kMaxBoxes = 8;
+// The static that holds a message box's text.
+constexpr int kMessageBoxTextId = 0xFFFF;
+
+struct BoxRecord {
+    LONG window;  // fits in 32 bits for both bitnesses
+    WCHAR caption[kMaxDialogText];
+    WCHAR text[kMaxDialogText];
+};
 
 struct ProgressRecord {
     volatile LONG count;  // positions written so far
     LONG positions[kMaxPositions];
+    // What the progress dialog showed when last seen: a fast transfer may
+    // close it before another process gets to look. `shown` is set once the
+    // texts are in place.
+    volatile LONG shown;
+    LONG dialog;  // its window handle, which fits in 32 bits for both bitnesses
+    WCHAR title[kMaxDialogText];
+    WCHAR text[kMaxDialogText];  // its first static text that says something
+    // Every message box the hooked thread made, as it was made: one that
+    // closes by itself at once is still seen.
+    volatile LONG boxCount;
+    BoxRecord boxes[kMaxBoxes];
 };

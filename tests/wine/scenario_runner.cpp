@@ -1,0 +1,686 @@
+// Plays one scenario of tests/scenarios against the shipped bladepost.exe,
+// as the in-process runner plays it against the emulation, and checks what
+// the program did with the same comparison:
+//
+//   scenario_runner <scenario file> <bladepost.exe> <job folder>
+//
+// The cutters are the stand-in setupapi.dll and winusb.dll beside the
+// program; the runner sets them up through the program's environment and
+// plugs and pulls out cutters through their named events. It drives the
+// real dialogs from outside, as dialog_probe does, and sees the progress
+// dialog through progress_watch.dll hooked into the program's thread, so it
+// must have the program's bitness. Prints one line per difference, then
+// "PASS <name>" or "FAIL <name>"; exit code 0 only when the scenario passed.
+// Every wait is bounded and says what it waited for when it gives up.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/win32.h"
+#include "resources/resource.h"
+#include "tests/scenario_runner/scenario.h"
+#include "tests/scenario_runner/scenario_check.h"
+#include "tests/wine/dialog_windows.h"
+#include "tests/wine/progress_watch.h"
+
+namespace {
+
+using namespace dialog_windows;
+using Kind = scenario::Step::Kind;
+using Clock = std::chrono::steady_clock;
+
+// A window or the bar comes within this, or the step fails; Wine starts a
+// program in a second or two.
+constexpr auto kPatience = std::chrono::seconds(30);
+// The program ends within this after the last step.
+constexpr auto kEndPatience = std::chrono::seconds(60);
+// After a step could not be played the program is given this long to end
+// before it is ended.
+constexpr auto kAbandonPatience = std::chrono::seconds(5);
+constexpr auto kPoll = std::chrono::milliseconds(10);
+
+std::string Seconds(Clock::duration duration) {
+    return std::to_string(std::chrono::duration_cast<std::chrono::seconds>(duration).count()) +
+           " s";
+}
+
+bool ReadWholeFile(const std::wstring& path, std::string* bytes) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    bytes->clear();
+    char buffer[65536];
+    DWORD got = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got != 0) {
+        bytes->append(buffer, got);
+    }
+    CloseHandle(file);
+    return true;
+}
+
+bool WriteWholeFile(const std::wstring& path, const std::string& bytes) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    const bool ok =
+        bytes.empty() ||
+        (WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+         written == bytes.size());
+    CloseHandle(file);
+    return ok;
+}
+
+// Creates `folder` and every folder above it that is missing.
+void CreateFolders(const std::wstring& folder) {
+    for (std::size_t at = folder.find(L'\\', 3); at != std::wstring::npos;
+         at = folder.find(L'\\', at + 1)) {
+        CreateDirectoryW(folder.substr(0, at).c_str(), nullptr);
+    }
+    CreateDirectoryW(folder.c_str(), nullptr);
+}
+
+std::wstring LogFolder() {
+    WCHAR data[MAX_PATH] = {};
+    SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, data);
+    return std::wstring(data) + L"\\org.bladepost.SendToCutter\\log";
+}
+
+std::string Hex4(unsigned value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04X", value);
+    return text;
+}
+
+// Sees, through progress_watch.dll hooked into the program's thread, every
+// position of the progress bar and what the progress dialog showed, even
+// when the dialog came and went between two looks.
+class ProgressWatch {
+  public:
+    ProgressWatch() {
+        mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                     sizeof(ProgressRecord), kProgressRecordName);
+        if (mapping == nullptr) return;
+        record = static_cast<ProgressRecord*>(
+            MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, sizeof(ProgressRecord)));
+        if (record != nullptr) ZeroMemory(record, sizeof(ProgressRecord));
+    }
+    ~ProgressWatch() {
+        if (hook != nullptr) UnhookWindowsHookEx(hook);
+        if (module != nullptr) FreeLibrary(module);
+        if (record != nullptr) UnmapViewOfFile(record);
+        if (mapping != nullptr) CloseHandle(mapping);
+    }
+    ProgressWatch(const ProgressWatch&) = delete;
+    ProgressWatch& operator=(const ProgressWatch&) = delete;
+
+    // Hooks thread `thread` of the program; empty on success, else why not.
+    std::string Hook(DWORD thread) {
+        if (record == nullptr) return "cannot share memory with progress_watch.dll";
+        WCHAR path[MAX_PATH] = {};
+        GetModuleFileNameW(nullptr, path, MAX_PATH);
+        std::wstring dll(path);
+        dll = dll.substr(0, dll.find_last_of(L'\\') + 1) + L"progress_watch.dll";
+        module = LoadLibraryW(dll.c_str());
+        if (module == nullptr) return "cannot load " + Narrow(dll);
+        auto proc = reinterpret_cast<HOOKPROC>(
+            reinterpret_cast<void*>(GetProcAddress(module, "WatchProgress")));
+        hook =
+            proc != nullptr ? SetWindowsHookExW(WH_CALLWNDPROCRET, proc, module, thread) : nullptr;
+        if (hook == nullptr) {
+            return "cannot hook the program's thread (" + std::to_string(GetLastError()) + ")";
+        }
+        return "";
+    }
+
+    bool Shown() const { return record != nullptr && record->shown != 0; }
+    HWND Dialog() const {
+        return Shown() ? static_cast<HWND>(LongToHandle(record->dialog)) : nullptr;
+    }
+    std::string Title() const { return Shown() ? Narrow(record->title) : ""; }
+    std::string Text() const { return Shown() ? Narrow(record->text) : ""; }
+    // The highest position the bar took; -1 if none.
+    long Highest() const {
+        if (record == nullptr) return -1;
+        const LONG count = std::min<LONG>(LONG{record->count}, kMaxPositions);
+        long highest = -1;
+        for (LONG i = 0; i < count; ++i) highest = std::max<long>(highest, record->positions[i]);
+        return highest;
+    }
+
+    // The message boxes the program's thread made, in order.
+    std::vector<std::pair<HWND, scenario::MessageBoxSeen>> Boxes() const {
+        std::vector<std::pair<HWND, scenario::MessageBoxSeen>> boxes;
+        if (record == nullptr) return boxes;
+        const LONG count = std::min<LONG>(LONG{record->boxCount}, kMaxBoxes);
+        for (LONG i = 0; i < count; ++i) {
+            const BoxRecord& box = record->boxes[i];
+            boxes.push_back({static_cast<HWND>(LongToHandle(box.window)),
+                             {Narrow(box.text), Narrow(box.caption)}});
+        }
+        return boxes;
+    }
+
+  private:
+    HANDLE mapping = nullptr;
+    ProgressRecord* record = nullptr;
+    HMODULE module = nullptr;
+    HHOOK hook = nullptr;
+};
+
+struct BoxSearch {
+    DWORD process;
+    HWND found;
+};
+
+// A message box of the program: any dialog of its own that is neither the
+// file-open nor the progress dialog.
+BOOL CALLBACK FindBox(HWND window, LPARAM data) {
+    auto* search = reinterpret_cast<BoxSearch*>(data);
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process != search->process || !IsWindowVisible(window) || ClassOf(window) != L"#32770" ||
+        DescendantWithId(window, IDC_OUTPUT) != nullptr ||
+        DescendantWithId(window, IDC_PROGRESS) != nullptr) {
+        return TRUE;
+    }
+    search->found = window;
+    return FALSE;
+}
+
+class Runner {
+  public:
+    Runner(const scenario::Scenario& played, std::wstring program, std::string folder)
+        : s(played), exe(std::move(program)), jobFolder(std::move(folder)) {}
+
+    ~Runner() {
+        for (HANDLE lock : locks) CloseHandle(lock);
+        for (auto& entry : events) CloseHandle(entry.second);
+        if (process.hProcess != nullptr) CloseHandle(process.hProcess);
+        if (process.hThread != nullptr) CloseHandle(process.hThread);
+    }
+    Runner(const Runner&) = delete;
+    Runner& operator=(const Runner&) = delete;
+
+    scenario::Observed Run() {
+        if (Prepare() && Start()) {
+            const bool played = Play();
+            Finish(played);
+            Collect();
+        }
+        return observed;
+    }
+
+  private:
+    void Problem(const std::string& what) { observed.problems.push_back(what); }
+    void Problem(const scenario::Step& step, const std::string& what) {
+        Problem("line " + std::to_string(step.line) + ": " + what);
+    }
+
+    std::wstring ReceiveFile(const scenario::Cutter& cutter) const {
+        return Widen(jobFolder + "cutter-" + std::to_string(cutter.number) + ".bin");
+    }
+
+    bool Prepare() {
+        CreateFolders(Widen(jobFolder.substr(0, jobFolder.size() - 1)));
+        for (const scenario::Job& job : s.jobs) {
+            const std::wstring path = Widen(jobFolder + job.name);
+            if (!WriteWholeFile(path, scenario::JobBytes(job))) {
+                Problem("cannot write the job file " + jobFolder + job.name);
+                return false;
+            }
+            if (!job.locked) continue;
+            HANDLE lock = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (lock == INVALID_HANDLE_VALUE) {
+                Problem("cannot hold " + job.name + " open");
+                return false;
+            }
+            locks.push_back(lock);
+        }
+        const std::wstring logFolder = LogFolder();
+        CreateFolders(logFolder);
+        logFile = logFolder + L"\\portgate.log";
+        if (!WriteWholeFile(logFile, "")) {
+            Problem("cannot empty the log file " + Narrow(logFile));
+            return false;
+        }
+
+        std::string devices, delays, absent, closeFails, faults;
+        auto add = [](std::string* list, const char* separator, const std::string& item) {
+            if (!list->empty()) *list += separator;
+            *list += item;
+        };
+        for (const scenario::Cutter& cutter : s.cutters) {
+            DeleteFileW(ReceiveFile(cutter).c_str());
+            const std::string port = std::to_string(cutter.port);
+            add(&devices, ";",
+                Hex4(cutter.vendorId) + ":" + Hex4(cutter.productId) + ":" + cutter.serial + ":" +
+                    port + ":" + Narrow(ReceiveFile(cutter)));
+            if (cutter.slowMs != 0) add(&delays, ";", port + ":" + std::to_string(cutter.slowMs));
+            if (cutter.absent) add(&absent, ";", port);
+            if (cutter.closeFails) add(&closeFails, ";", port);
+        }
+        for (const scenario::Fault& fault : s.faults) {
+            add(&faults, ",",
+                fault.function + ":" + std::to_string(fault.nth) + ":" +
+                    std::to_string(fault.error) + ":" + std::to_string(fault.times));
+        }
+        // The program inherits these; one left over from outside would change
+        // the cutters it sees.
+        const std::pair<const wchar_t*, std::string> variables[] = {
+            {L"EMU_USB_DEVICES", devices}, {L"EMU_USB_DELAYS", delays},
+            {L"EMU_USB_ABSENT", absent},   {L"EMU_USB_CLOSE_FAILS", closeFails},
+            {L"EMU_FAULTS", faults},
+        };
+        for (const auto& variable : variables) {
+            SetEnvironmentVariableW(
+                variable.first, variable.second.empty() ? nullptr : Widen(variable.second).c_str());
+        }
+        return true;
+    }
+
+    // Starts the program held, creates its cutters' events, lets it run and
+    // hooks its thread.
+    bool Start() {
+        std::wstring commandLine =
+            L"\"" + exe + L"\" " + Widen(scenario::Expand(s.commandLine, jobFolder));
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        if (!CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED,
+                            nullptr, nullptr, &startup, &process)) {
+            Problem("cannot start " + Narrow(exe) + " (" + std::to_string(GetLastError()) + ")");
+            return false;
+        }
+        for (const scenario::Cutter& cutter : s.cutters) {
+            for (const wchar_t* what : {L"plug", L"unplug"}) {
+                const std::wstring name = L"Local\\bladepost-virtual-" +
+                                          std::to_wstring(process.dwProcessId) + L"-" + what +
+                                          L"-" + std::to_wstring(cutter.port);
+                HANDLE event = CreateEventW(nullptr, TRUE, FALSE, name.c_str());
+                if (event == nullptr) {
+                    Problem("cannot create the event " + Narrow(name));
+                    TerminateProcess(process.hProcess, 1);
+                    return false;
+                }
+                events[{cutter.number, std::wstring(what)}] = event;
+            }
+        }
+        ResumeThread(process.hThread);
+        // A hook on a thread that has no message queue yet never fires under
+        // Wine: the queue comes with the program's first call into the
+        // windowing system, long before its first dialog. Until then a
+        // message cannot be posted to the thread.
+        const auto deadline = Clock::now() + kPatience;
+        while (!PostThreadMessageW(process.dwThreadId, WM_NULL, 0, 0)) {
+            if (Ended() || Clock::now() >= deadline) {
+                Problem("the program's thread had no message queue within " + Seconds(kPatience) +
+                        (Ended() ? " (it ended)" : ""));
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        const std::string hooked = watch.Hook(process.dwThreadId);
+        if (!hooked.empty()) {
+            Problem(hooked);
+            TerminateProcess(process.hProcess, 1);
+            return false;
+        }
+        return true;
+    }
+
+    bool Ended() const { return WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0; }
+
+    HWND MessageBoxShown() const {
+        BoxSearch search{process.dwProcessId, nullptr};
+        EnumWindows(FindBox, reinterpret_cast<LPARAM>(&search));
+        return search.found;
+    }
+
+    // Takes note of message box `box` once: its text and caption.
+    void Record(HWND box) {
+        if (!recordedBoxes.insert(box).second) return;
+        std::wstring text;
+        for (const std::wstring& label : Labels(box)) text += label;
+        scenario::MessageBoxSeen seen{Narrow(text), Narrow(Text(box))};
+        if (!IsWindow(box)) {
+            // Gone while it was being read: what the hook saw is whole.
+            for (const auto& hooked : watch.Boxes()) {
+                if (hooked.first == box) seen = hooked.second;
+            }
+            Problem("the message box \"" + scenario::Escape(seen.text) +
+                    "\" closed by itself, before OK was pressed");
+        }
+        observed.boxes.push_back(seen);
+    }
+
+    // The boxes of the program's thread that came and went between two
+    // looks: nobody could have read them.
+    void RecordVanishedBoxes() {
+        for (const auto& hooked : watch.Boxes()) {
+            if (!recordedBoxes.insert(hooked.first).second) continue;
+            Problem("the message box \"" + scenario::Escape(hooked.second.text) +
+                    "\" closed by itself, before OK was pressed");
+            observed.boxes.push_back(hooked.second);
+        }
+    }
+
+    void PressOk(HWND box) {
+        HWND ok = GetDlgItem(box, IDOK);
+        if (ok != nullptr) {
+            PostMessageW(ok, BM_CLICK, 0, 0);
+        } else {
+            PostMessageW(box, WM_COMMAND, IDOK, 0);
+        }
+    }
+
+    // Polls `find` until it gives a window; on giving up, notes why against
+    // `step` and returns null. A message box that comes instead is noted and
+    // closed: nothing else would come while it is open.
+    template <typename Find>
+    HWND Await(const scenario::Step& step, const std::string& what, Find find,
+               bool boxesAllowed = false) {
+        const auto deadline = Clock::now() + kPatience;
+        for (;;) {
+            if (HWND found = find()) return found;
+            if (!boxesAllowed) {
+                if (HWND box = MessageBoxShown()) {
+                    Record(box);
+                    PressOk(box);
+                    Problem(step, "a message box came while waiting for " + what);
+                    return nullptr;
+                }
+            }
+            if (Ended()) {
+                Problem(step, "the program ended while waiting for " + what);
+                return nullptr;
+            }
+            if (Clock::now() >= deadline) {
+                Problem(step, "no " + what + " within " + Seconds(kPatience));
+                return nullptr;
+            }
+            std::this_thread::sleep_for(kPoll);
+        }
+    }
+
+    bool WaitGone(const scenario::Step& step, HWND gone, const std::string& what) {
+        const auto deadline = Clock::now() + kPatience;
+        while (IsWindow(gone) && IsWindowVisible(gone)) {
+            if (Clock::now() >= deadline) {
+                Problem(step, what + " still open after " + Seconds(kPatience));
+                return false;
+            }
+            std::this_thread::sleep_for(kPoll);
+        }
+        return true;
+    }
+
+    bool Begin(const scenario::Step& step) {
+        place = step.place;
+        current = nullptr;
+        if (place == scenario::Place::FileDialog) {
+            const HWND previous = lastFileDialog;
+            current =
+                Await(step, "the file-open dialog with its cutter list filled", [&]() -> HWND {
+                    HWND dialog = FindFileDialog(process.dwProcessId);
+                    if (dialog == nullptr || dialog == previous) return nullptr;
+                    HWND list = DescendantWithId(dialog, IDC_OUTPUT);
+                    return Ask(list, CB_GETCOUNT, 0, 0) > 0 ? dialog : nullptr;
+                });
+            lastFileDialog = current;
+        } else if (place == scenario::Place::Progress) {
+            // The hook sees the dialog as soon as it is made, before it is
+            // shown; a fast transfer may even be over before a look from
+            // outside would find it.
+            const bool found = Await(step, "the progress dialog", [&]() -> HWND {
+                                   if (watch.Shown()) return GetDesktopWindow();
+                                   return FindProgressDialog(process.dwProcessId);
+                               }) != nullptr;
+            current = watch.Shown() ? watch.Dialog() : FindProgressDialog(process.dwProcessId);
+            return found;
+        } else {
+            current = Await(
+                step, "a message box", [&] { return MessageBoxShown(); }, true);
+            if (current != nullptr) Record(current);
+        }
+        return current != nullptr;
+    }
+
+    // What the user sees of `what` now.
+    std::string Look(const std::string& what) {
+        if (place == scenario::Place::MessageBox) return observed.boxes.back().text;
+        if (place == scenario::Place::Progress) {
+            // The hook's record is the latest the dialog showed, even when it
+            // is not on the screen yet or any more.
+            if (watch.Shown()) return what == "title" ? watch.Title() : watch.Text();
+            if (what == "title") return Narrow(Text(current));
+            const std::vector<std::wstring> labels = Labels(current);
+            return labels.empty() ? "" : Narrow(labels.front());
+        }
+        if (what == "title") return Narrow(Text(current));
+        if (what == "send button") return Narrow(Text(GetDlgItem(current, IDOK)));
+        if (what == "file name") return Narrow(Text(FileNameField(current)));
+        HWND list = DescendantWithId(current, IDC_OUTPUT);
+        const std::vector<std::wstring> entries = ComboEntries(list);
+        if (what == "selected") {
+            const LRESULT selected = Ask(list, CB_GETCURSEL, 0, 0);
+            return selected >= 0 && static_cast<std::size_t>(selected) < entries.size()
+                       ? Narrow(entries[static_cast<std::size_t>(selected)])
+                       : "";
+        }
+        std::vector<std::string> narrow;
+        for (const std::wstring& entry : entries) narrow.push_back(Narrow(entry));
+        return scenario::QuoteList(narrow);
+    }
+
+    bool SetEventOf(const scenario::Step& step, const wchar_t* what) {
+        const auto event = events.find({step.number, what});
+        if (event == events.end()) {
+            Problem(step, "no cutter " + std::to_string(step.number));
+            return false;
+        }
+        SetEvent(event->second);
+        return true;
+    }
+
+    bool WaitForBar(const scenario::Step& step) {
+        const long wanted = step.number;
+        const auto deadline = Clock::now() + kPatience;
+        for (;;) {
+            // Gone first, then the positions: the last ones come just before.
+            const bool gone = current == nullptr || !IsWindow(current) || Ended();
+            long position = watch.Highest();
+            if (!gone) {
+                bool answered = false;
+                const long now = static_cast<long>(
+                    Ask(DescendantWithId(current, IDC_PROGRESS), PBM_GETPOS, 0, 0, &answered));
+                if (answered) position = std::max(position, now);
+            }
+            if (position >= wanted) return true;
+            if (gone) {
+                Problem(step, "the progress dialog closed with the bar at " +
+                                  std::to_string(position) + "%, before " + std::to_string(wanted) +
+                                  "%");
+                return false;
+            }
+            if (Clock::now() >= deadline) {
+                Problem(step, "the bar at " + std::to_string(position) + "%, not " +
+                                  std::to_string(wanted) + "%, after " + Seconds(kPatience));
+                return false;
+            }
+            // Closely: the step that follows must come before the transfer
+            // moves on much.
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+
+    bool Press(const scenario::Step& step) {
+        if (place == scenario::Place::MessageBox) {
+            PressOk(current);
+            return WaitGone(step, current, "the message box");
+        }
+        if (current == nullptr || !IsWindow(current)) {
+            Problem(step, "the window was gone before " + step.text + " could be pressed");
+            return false;
+        }
+        if (step.text == "Refresh") {
+            HWND list = DescendantWithId(current, IDC_OUTPUT);
+            HWND refresh = GetDlgItem(GetParent(list), IDC_REFRESH);
+            if (refresh == nullptr) {
+                Problem(step, "the file dialog has no Refresh button");
+                return false;
+            }
+            // Answered once the program has listed the cutters anew.
+            Ask(refresh, BM_CLICK, 0, 0);
+            return true;
+        }
+        const int id = step.text == "Send" ? IDOK : IDCANCEL;
+        HWND button = GetDlgItem(current, id);
+        if (button == nullptr) {
+            Problem(step, "no " + step.text + " button");
+            return false;
+        }
+        // Posted: the program may stay in its handler for the whole transfer.
+        PostMessageW(button, BM_CLICK, 0, 0);
+        return true;
+    }
+
+    bool Act(std::size_t index) {
+        const scenario::Step& step = s.steps[index];
+        switch (step.kind) {
+            case Kind::Begin:
+                return Begin(step);
+            case Kind::Expect:
+                observed.seen[index] = Look(step.what);
+                return true;
+            case Kind::ChooseOutput:
+                ChooseEntry(DescendantWithId(current, IDC_OUTPUT), step.number - 1);
+                return true;
+            case Kind::TypeFile: {
+                const std::string name =
+                    step.text.find('{') == std::string::npos ? "{" + step.text + "}" : step.text;
+                HWND field = FileNameField(current);
+                if (field == nullptr) {
+                    Problem(step, "the file dialog has no file-name field");
+                    return false;
+                }
+                const std::wstring path = Widen(scenario::Expand(name, jobFolder));
+                Ask(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
+                return true;
+            }
+            case Kind::Press:
+                return Press(step);
+            case Kind::WaitFor:
+                return WaitForBar(step);
+            case Kind::Plug:
+                return SetEventOf(step, L"plug");
+            case Kind::Unplug:
+                return SetEventOf(step, L"unplug");
+        }
+        return false;
+    }
+
+    bool Play() {
+        for (std::size_t i = 0; i < s.steps.size(); ++i) {
+            if (!Act(i)) return false;
+        }
+        return true;
+    }
+
+    // Waits for the program to end, closing with OK every message box that
+    // comes and noting those the steps did not look at.
+    void Finish(bool played) {
+        const auto patience = played ? kEndPatience : kAbandonPatience;
+        const auto deadline = Clock::now() + patience;
+        while (!Ended()) {
+            if (HWND box = MessageBoxShown()) {
+                Record(box);
+                PressOk(box);
+                WaitForSingleObject(process.hProcess, 200);
+                continue;
+            }
+            if (Clock::now() >= deadline) {
+                if (played) {
+                    Problem("the program did not end within " + Seconds(patience) +
+                            " after the last step");
+                }
+                TerminateProcess(process.hProcess, 255);
+                WaitForSingleObject(process.hProcess, 5000);
+                break;
+            }
+            WaitForSingleObject(process.hProcess, 10);
+        }
+        RecordVanishedBoxes();
+        DWORD code = 0;
+        if (GetExitCodeProcess(process.hProcess, &code)) observed.exitCode = static_cast<int>(code);
+    }
+
+    void Collect() {
+        for (HANDLE lock : locks) CloseHandle(lock);
+        locks.clear();
+        for (const scenario::Cutter& cutter : s.cutters) {
+            std::string bytes;
+            ReadWholeFile(ReceiveFile(cutter), &bytes);  // none: it got nothing
+            observed.received[cutter.number] = bytes;
+        }
+        if (!ReadWholeFile(logFile, &observed.logText)) Problem("the log file is gone");
+    }
+
+    const scenario::Scenario& s;
+    const std::wstring exe;
+    const std::string jobFolder;  // ends with a backslash
+    std::wstring logFile;
+    PROCESS_INFORMATION process{};
+    std::vector<HANDLE> locks;                              // job files held without sharing
+    std::map<std::pair<int, std::wstring>, HANDLE> events;  // by cutter and "plug"/"unplug"
+    ProgressWatch watch;
+    scenario::Place place = scenario::Place::FileDialog;
+    HWND current = nullptr;  // the window of the current place
+    HWND lastFileDialog = nullptr;
+    std::set<HWND> recordedBoxes;
+    scenario::Observed observed;
+};
+
+// The scenario's name: the file name without folder and extension.
+std::string NameOf(const std::wstring& path) {
+    std::wstring name = path.substr(path.find_last_of(L"\\/") + 1);
+    const std::size_t dot = name.rfind(L'.');
+    if (dot != std::wstring::npos) name.resize(dot);
+    return Narrow(name);
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc != 4) {
+        std::printf("usage: scenario_runner <scenario file> <bladepost.exe> <job folder>\n");
+        return 2;
+    }
+    const std::string name = NameOf(argv[1]);
+    std::string text;
+    if (!ReadWholeFile(argv[1], &text)) {
+        std::printf("cannot read %s\nFAIL %s\n", Narrow(argv[1]).c_str(), name.c_str());
+        return 1;
+    }
+    scenario::Scenario played;
+    std::string error;
+    if (!scenario::Parse(name, text, &played, &error)) {
+        std::printf("%s\nFAIL %s\n", error.c_str(), name.c_str());
+        return 1;
+    }
+    std::string jobFolder = Narrow(argv[3]);
+    if (jobFolder.empty() || jobFolder.back() != '\\') jobFolder += '\\';
+
+    const scenario::Observed observed = Runner(played, argv[2], jobFolder).Run();
+    const std::vector<std::string> failures =
+        scenario::Check(played, observed, jobFolder, /*underWine=*/true);
+    for (const std::string& failure : failures) std::printf("%s\n", failure.c_str());
+    std::printf("%s %s\n", failures.empty() ? "PASS" : "FAIL", name.c_str());
+    std::fflush(stdout);
+    return failures.empty() ? 0 : 1;
+}
