@@ -100,7 +100,9 @@ TEST_F(FrontEnd, FailedWriteIsShownOnTheWorkerAndEndsTheTransferAtOnce) {
     });
     EXPECT_EQ(Run(Wide(MakeJob(5000))), 1);
     EXPECT_TRUE(closedWhileBoxOpen) << "the transfer waited for the message box";
-    EXPECT_EQ(emu::ProgressPositions(), std::vector<int>{20}) << "the failed chunk moved the bar";
+    // The first chunk's 20 may or may not be shown before the dialog goes;
+    // the failed chunk's 40 never.
+    for (int position : emu::ProgressPositions()) EXPECT_EQ(position, 20);
     EXPECT_EQ(log.NewRecords().substr(20),
               "[error]: bool __cdecl TransferFile(const wchar_t *,class std::shared_ptr<class "
               "QUILL::UsbDevice>) - WinUsb_WritePipe failed (31) after 1024 of 5000 bytes (A "
