@@ -150,12 +150,32 @@ class FileDialog : public DialogKind {
     std::string folder_;
 };
 
+// The folder of a path already in the record's file buffer, or empty when it
+// names none: Windows then opens there and shows the name alone.
+std::string FolderOfFile(const OPENFILENAMEW& record) {
+    if (record.lpstrFile == nullptr) return std::string();
+    const std::string path = NarrowPath(record.lpstrFile);
+    const std::string::size_type slash = path.rfind('/');
+    if (slash == std::string::npos) return std::string();
+    const std::string folder = slash == 0 ? "/" : path.substr(0, slash);
+    return IsFolder(folder) ? folder : std::string();
+}
+
 std::string StartFolder(const OPENFILENAMEW& record) {
     if (record.lpstrInitialDir != nullptr && record.lpstrInitialDir[0] != L'\0') {
         return NarrowPath(record.lpstrInitialDir);
     }
+    const std::string ofFile = FolderOfFile(record);
+    if (!ofFile.empty()) return ofFile;
     char buffer[4096];
     return ::getcwd(buffer, sizeof buffer) != nullptr ? buffer : "/";
+}
+
+// What the name box starts with: the file's name without its folder.
+std::wstring StartName(const OPENFILENAMEW& record) {
+    const std::wstring text = record.lpstrFile;
+    if (FolderOfFile(record).empty()) return text;
+    return text.substr(text.rfind(L'/') + 1);
 }
 
 void FillFilters(HWND top, const OPENFILENAMEW& record) {
@@ -184,7 +204,9 @@ HWND CreateTop(OPENFILENAMEW* record, const DialogTemplate& child,
     window.rect = RECT{40, 40, 40 + 3 + client.right + 3, 40 + 26 + client.bottom + 3};
     HWND top = InsertWindow(window, std::move(kind));
     CreateControls(top, ownControls, sizeof ownControls / sizeof ownControls[0]);
-    if (record->lpstrFile != nullptr) SetWindowTextW(GetDlgItem(top, cmb13), record->lpstrFile);
+    if (record->lpstrFile != nullptr) {
+        SetWindowTextW(GetDlgItem(top, cmb13), StartName(*record).c_str());
+    }
     FillFilters(top, *record);
     if ((record->Flags & OFN_HIDEREADONLY) != 0) ShowWindow(GetDlgItem(top, chx1), SW_HIDE);
     return top;

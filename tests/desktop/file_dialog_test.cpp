@@ -167,11 +167,13 @@ TEST_F(FileDialog, NamesThatDoNotExistKeepTheDialogOpen) {
     EXPECT_EQ(fileName[0], L'\0');
 }
 
-TEST_F(FileDialog, StartsWithTheRecordsNameAndRelativeNamesUseTheFolder) {
+// As Windows does: a path in the record opens its folder, the name box shows
+// the name alone, and Send returns the whole path again.
+TEST_F(FileDialog, StartsInTheFolderOfTheRecordsFileAndRelativeNamesUseTheFolder) {
     std::copy(job.begin(), job.end(), fileName);
     emu::ScriptFileDialog({emu::PressSend()});
     EXPECT_EQ(GetOpenFileNameW(&record), TRUE);
-    EXPECT_EQ(emu::FileDialogs()[0].views.front().Control(cmb13)->text, job);
+    EXPECT_EQ(emu::FileDialogs()[0].views.front().Control(cmb13)->text, L"job.plt");
     EXPECT_EQ(std::wstring(fileName), job);
 
     const std::wstring folderName = Wide(folder.Path());
