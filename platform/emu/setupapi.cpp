@@ -85,9 +85,13 @@ std::size_t PositionOf(const DeviceInfoSet& set, const VirtualDeviceImpl* device
 }
 
 std::string LocationPathsProperty(const VirtualDeviceImpl& device) {
+    const VirtualDeviceConfig& config = device.Config();
     std::string multi;
-    for (const std::string& path : device.Config().locationPaths) multi += path + '\0';
-    return multi + '\0';
+    for (const std::string& path : config.locationPaths) multi += path + '\0';
+    multi += '\0';
+    // Registry data need not end as its type says; Windows hands it over as stored.
+    if (config.unterminatedLocationPaths) multi.erase(multi.find_last_not_of('\0') + 1);
+    return multi;
 }
 
 }  // namespace

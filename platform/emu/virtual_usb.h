@@ -32,6 +32,8 @@ struct VirtualDeviceConfig {
     // SPDRP_LOCATION_PATHS, in order; the first names the port. Empty: the
     // property cannot be read.
     std::vector<std::string> locationPaths = {"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(1)"};
+    // The property is stored without its terminating zeros.
+    bool unterminatedLocationPaths = false;
     // Whether the device exposes a USB device interface (and so a path).
     bool hasInterface = true;
     // A file that receives a copy of every byte, as it arrives; none if empty.

@@ -184,4 +184,28 @@ TEST_F(FrontEnd, UnpluggedCutterIsLoggedOnceWithHowFarItGot) {
                   " of 20000 bytes (The device does not recognize the command.\r\r\n)\r\n");
 }
 
+TEST_F(FrontEnd, ReadFailureMidFileIsShownAndTheCutterKeepsTheChunksBefore) {
+    auto cutter = PlugCutter(1, "01");
+    const std::string job = MakeJob(5000);
+    emu::FailCall("ReadFile", 3, ERROR_GEN_FAILURE);
+    EXPECT_EQ(Run(Wide(job)), 1);
+    EXPECT_EQ(MessageTexts(),
+              std::vector<std::string>{"Unable to read from file (A device attached "
+                                       "to the system is not functioning.\r\n)"});
+    EXPECT_TRUE(Received(*cutter) == ReadWholeFile(job).substr(0, 2048)) << "not the first chunks";
+    EXPECT_EQ(cutter->OpenHandles(), 0);
+    EXPECT_TRUE(IsClosed(job));
+}
+
+TEST_F(FrontEnd, FailingMessageLoopEndsTheTransferAsFailed) {
+    auto cutter = PlugCutter(1, "01");
+    cutter->SetTiming({std::chrono::milliseconds(20), 0, false});  // the loop must wait
+    emu::FailCall("GetMessageW", 1, ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(Run(Wide(MakeJob(5000))), 1);
+    EXPECT_TRUE(emu::MessageBoxes().empty());
+    EXPECT_LT(cutter->ReceivedCount(), 5000u);
+    EXPECT_EQ(cutter->OpenHandles(), 0);
+    EXPECT_EQ(cutter->PendingWrites(), 0);
+}
+
 }  // namespace

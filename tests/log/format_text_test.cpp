@@ -4,6 +4,7 @@
 
 #include "log/format_text.h"
 #include "log/last_error_text.h"
+#include "platform/emu/control.h"
 #include "log/log_timestamp.h"
 #include "platform/win32.h"
 
@@ -59,6 +60,17 @@ TEST(LogTimestamp, NowHasTheFixedWidth) {
     EXPECT_EQ(now[10], ' ');
     EXPECT_EQ(now[13], ':');
     EXPECT_EQ(now[19], ' ');
+}
+
+// The system hands its text over in a block of its own; LastErrorText gives
+// it back, whatever the code.
+TEST(LastErrorText, FreesTheSystemsBlock) {
+    const std::size_t before = emu::LiveLocalBlocks();
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(LastErrorText(), "The system cannot find the file specified.\r\n");
+    SetLastError(0xE0001234);  // a code without a text
+    EXPECT_EQ(LastErrorText(), "");
+    EXPECT_EQ(emu::LiveLocalBlocks(), before);
 }
 
 }  // namespace

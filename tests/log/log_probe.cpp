@@ -2,10 +2,11 @@
 // process-wide Logger and exits. Tests start it to see what a run leaves in
 // the log file, in every kind of build.
 //
-//   log_probe [records N] [threads T] [message TEXT]
+//   log_probe [records N] [threads T] [message TEXT] [stdout closed]
 //
 // A record whose Logger cannot be created is lost; the probe says so on
 // standard error and goes on with the next one.
+#include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <string>
@@ -39,6 +40,8 @@ int main(int argc, char** argv) {
         if (name == "records") records = std::atoi(value.c_str());
         if (name == "threads") threads = std::atoi(value.c_str());
         if (name == "message") message = value;
+        // As a windowed program started without one: nothing behind it.
+        if (name == "stdout" && value == "closed") std::fclose(stdout);
     }
     std::vector<std::thread> reporters;
     for (int t = 1; t < threads; ++t) reporters.emplace_back(Report, message, records);

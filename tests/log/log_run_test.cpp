@@ -60,6 +60,14 @@ TEST_F(LogRuns, MissingLogFolderCreatesNothingButStandardOutputGetsAll) {
     EXPECT_EQ(CountLines(run.out), 4);
 }
 
+TEST_F(LogRuns, StandardOutputNotConnectedLeavesTheFileWhole) {
+    MakeFolders(LogFolder());
+    ProcessResult run = Run({"records", "3", "stdout", "closed"});
+    ASSERT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(CountLines(ReadWholeFile(LogFile())), 3);
+}
+
 TEST_F(LogRuns, FailedFolderLookupLosesThatRecordOnly) {
     MakeFolders(LogFolder());
     ProcessResult run = Run({"records", "3"}, {"EMU_FAULTS=SHGetFolderPathA:1:5"});

@@ -124,4 +124,15 @@ TEST_F(LoggerTest, OpeningTruncatesAnEarlierFile) {
     EXPECT_NE(file.find(" - new\r\n"), std::string::npos);
 }
 
+TEST_F(LoggerTest, NullTextIsWrittenAsNull) {
+    testing::internal::CaptureStdout();
+    {
+        Logger logger("null.log");
+        logger.Error() << kContext << " - " << static_cast<const char*>(nullptr);
+    }
+    testing::internal::GetCapturedStdout();
+    const std::string file = ReadWholeFile(LogFile("null.log"));
+    EXPECT_EQ(file.substr(20), "[error]: " + std::string(kContext) + " - (null)\r\n");
+}
+
 }  // namespace

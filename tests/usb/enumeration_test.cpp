@@ -270,4 +270,15 @@ TEST_F(Enumeration, CuttersWhosePortsAreUnknownAreKeptApartInAStableOrder) {
     EXPECT_EQ(listener.connectedCutters.size(), 2u);
 }
 
+// Run under AddressSanitizer: the key must not be read past the property's
+// last byte.
+TEST_F(Enumeration, LocationPathWithoutItsTerminatingZerosIsReadWithinItsBlock) {
+    emu::VirtualDeviceConfig config = Cutter("1", "01");
+    config.locationPaths = {Key("1")};
+    config.unterminatedLocationPaths = true;
+    emu::PlugIn(config);
+    Refresh();
+    EXPECT_EQ(Keys(), std::vector<std::string>{Key("1")});
+}
+
 }  // namespace
