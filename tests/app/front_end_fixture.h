@@ -34,7 +34,7 @@ class FrontEnd : public testing::Test {
         const Deadline deadline(
             "wWinMain of " +
                 std::string(testing::UnitTest::GetInstance()->current_test_info()->name()),
-            std::chrono::seconds(60));
+            std::chrono::seconds(30));
         return wWinMain(GetModuleHandleW(nullptr), nullptr, &text[0], SW_SHOWNORMAL);
     }
 
