@@ -23,7 +23,7 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
         if (msg.message == WM_QUIT) {
             PostQuitMessage(static_cast<int>(msg.wParam));
             emu::CurrentDesktop()->MessageBoxEndedByQuit(shown, title, type);
-            return 0;
+            return IDOK;  // what Wine answers for the box that was never read
         }
         TranslateMessage(&msg);
         DispatchMessageW(&msg);

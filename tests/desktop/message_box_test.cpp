@@ -50,7 +50,7 @@ TEST(MessageBox, ScriptedButtonIsTheAnswer) {
 TEST(MessageBox, PendingQuitEndsTheBoxAtOnceAndIsPostedAgain) {
     emu::UseScriptedDesktop();
     PostQuitMessage(7);
-    EXPECT_EQ(MessageBoxA(nullptr, "Lost", "bladepost", MB_ICONWARNING), 0);
+    EXPECT_EQ(MessageBoxA(nullptr, "Lost", "bladepost", MB_ICONWARNING), IDOK);
     const auto boxes = emu::MessageBoxes();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_TRUE(boxes[0].endedByQuit);
