@@ -26,6 +26,7 @@
 //                                          the installed products of that
 //                                          upgrade code and their versions
 //   dialog_probe sddl TEXT                 the access entries TEXT grants
+//   dialog_probe wait-window TITLE         until a top-level window TITLE shows
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -549,5 +550,16 @@ int main(int argc, char** argv) {
     }
     if (command == "related-products" && argc >= 3) return RelatedProducts(Widen(argv[2]));
     if (command == "sddl" && argc >= 3) return Sddl(Widen(argv[2]));
+    if (command == "wait-window" && argc >= 3) {
+        const std::wstring title = Widen(argv[2]);
+        HWND window = WaitFor(
+            [&title] {
+                HWND found = FindWindowW(nullptr, title.c_str());
+                return found != nullptr && IsWindowVisible(found) ? found : nullptr;
+            },
+            "window with that title");
+        Report("window", Text(window));
+        return 0;
+    }
     Fail("unknown command " + command);
 }
