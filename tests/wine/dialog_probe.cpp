@@ -17,6 +17,16 @@
 //   dialog_probe unplug PORT               during the transfer, unplugs the
 //                                          virtual cutter on PORT, then answers
 //                                          the message box that follows
+//   dialog_probe shell-verb VERB FILE [--class CLASS]
+//                                          starts FILE's VERB the way the shell
+//                                          does (ShellExecuteExW), under the
+//                                          verbs of CLASS if given, and waits
+//                                          for the program it started
+//   dialog_probe related-products UPGRADE_CODE
+//                                          the installed products of that
+//                                          upgrade code and their versions
+//   dialog_probe sddl TEXT                 the access entries TEXT grants
+//   dialog_probe wait-window TITLE         until a top-level window TITLE shows
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -26,6 +36,10 @@
 #include <vector>
 
 #include "platform/win32.h"
+
+#include <msi.h>
+#include <sddl.h>
+#include <shellapi.h>
 #include "resources/resource.h"
 #include "tests/wine/dialog_windows.h"
 #include "tests/wine/progress_watch.h"
@@ -410,6 +424,98 @@ int Resources(const std::wstring& exe) {
     return 0;
 }
 
+// What Explorer does when a person picks VERB on FILE. Wine's shell finds
+// verbs only under the file type's own class, so a test names the class
+// that holds the verb, as Explorer does through its association list.
+int ShellVerb(const std::wstring& verb, const std::wstring& file, const std::wstring& className) {
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+    if (!className.empty()) {
+        info.fMask |= SEE_MASK_CLASSNAME;
+        info.lpClass = className.c_str();
+    }
+    info.lpVerb = verb.c_str();
+    info.lpFile = file.c_str();
+    info.nShow = SW_SHOWNORMAL;
+    if (!ShellExecuteExW(&info)) {
+        Report("shell_execute", "failed (" + std::to_string(GetLastError()) + ")");
+        return 0;
+    }
+    Report("shell_execute", "started");
+    if (info.hProcess == nullptr) {
+        Report("program", "no process");
+        return 0;
+    }
+    const bool ended = WaitForSingleObject(info.hProcess, 60000) == WAIT_OBJECT_0;
+    Report("program", ended ? "ended" : "still running");
+    DWORD code = 0;
+    if (ended && GetExitCodeProcess(info.hProcess, &code)) {
+        Report("exit_code", std::to_string(code));
+    }
+    CloseHandle(info.hProcess);
+    return 0;
+}
+
+int RelatedProducts(const std::wstring& upgradeCode) {
+    int count = 0;
+    for (DWORD i = 0;; ++i) {
+        WCHAR product[39] = {};
+        if (MsiEnumRelatedProductsW(upgradeCode.c_str(), 0, i, product) != ERROR_SUCCESS) break;
+        WCHAR version[64] = {};
+        DWORD length = 64;
+        if (MsiGetProductInfoW(product, L"VersionString", version, &length) !=
+            ERROR_SUCCESS) {
+            std::wcscpy(version, L"unknown");
+        }
+        Report(("product_version[" + std::to_string(i) + "]").c_str(), std::wstring(version));
+        ++count;
+    }
+    Report("product_count", std::to_string(count));
+    return 0;
+}
+
+// Parses TEXT as Windows does when it applies it to a folder, and lists
+// what each entry allows whom.
+int Sddl(const std::wstring& text) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(text.c_str(), SDDL_REVISION_1,
+                                                              &descriptor, nullptr)) {
+        Report("sddl", "refused (" + std::to_string(GetLastError()) + ")");
+        return 0;
+    }
+    Report("sddl", "accepted");
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL acl = nullptr;
+    GetSecurityDescriptorDacl(descriptor, &present, &acl, &defaulted);
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    GetSecurityDescriptorControl(descriptor, &control, &revision);
+    Report("dacl_protected", (control & SE_DACL_PROTECTED) ? "yes" : "no");
+    for (DWORD i = 0; present && acl != nullptr && i < acl->AceCount; ++i) {
+        void* ace = nullptr;
+        if (!GetAce(acl, i, &ace)) continue;
+        const auto* header = static_cast<ACE_HEADER*>(ace);
+        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) {
+            Report("ace", "type " + std::to_string(header->AceType));
+            continue;
+        }
+        auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+        LPWSTR sid = nullptr;
+        ConvertSidToStringSidW(&allowed->SidStart, &sid);
+        char mask[16];
+        std::snprintf(mask, sizeof mask, "0x%lx", static_cast<unsigned long>(allowed->Mask));
+        std::string flags;
+        if (header->AceFlags & OBJECT_INHERIT_ACE) flags += " files";
+        if (header->AceFlags & CONTAINER_INHERIT_ACE) flags += " folders";
+        Report("ace", "allow " + Narrow(sid != nullptr ? sid : L"?") + " " + mask +
+                          (flags.empty() ? "" : " inherited by" + flags));
+        LocalFree(sid);
+    }
+    LocalFree(descriptor);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -435,5 +541,25 @@ int main(int argc, char** argv) {
     if (command == "resources" && argc >= 3) return Resources(Widen(std::string(argv[2])));
     if (command == "answer-message-box") return AnswerMessageBox();
     if (command == "unplug" && argc >= 3) return Unplug(argv[2]);
+    if (command == "shell-verb" && argc >= 4) {
+        std::wstring className;
+        for (int i = 4; i + 1 < argc; ++i) {
+            if (std::string(argv[i]) == "--class") className = Widen(argv[i + 1]);
+        }
+        return ShellVerb(Widen(argv[2]), Widen(argv[3]), className);
+    }
+    if (command == "related-products" && argc >= 3) return RelatedProducts(Widen(argv[2]));
+    if (command == "sddl" && argc >= 3) return Sddl(Widen(argv[2]));
+    if (command == "wait-window" && argc >= 3) {
+        const std::wstring title = Widen(argv[2]);
+        HWND window = WaitFor(
+            [&title] {
+                HWND found = FindWindowW(nullptr, title.c_str());
+                return found != nullptr && IsWindowVisible(found) ? found : nullptr;
+            },
+            "window with that title");
+        Report("window", Text(window));
+        return 0;
+    }
     Fail("unknown command " + command);
 }
