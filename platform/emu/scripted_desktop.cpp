@@ -241,13 +241,19 @@ void ScriptedDesktop::FileDialogClosed(HWND top, BOOL result, const std::wstring
     open_.erase(open_.begin() + (open - open_.data()));
 }
 
-int ScriptedDesktop::MessageBox(const std::string& text, const std::string& caption, UINT type) {
+// A box as the calling thread shows it; the answer is filled in later.
+MessageBoxRecord NewBoxRecord(const std::string& text, const std::string& caption, UINT type) {
     MessageBoxRecord record;
     record.thread = GetCurrentThreadId();
     record.threadId = std::this_thread::get_id();
     record.caption = caption;
     record.text = text;
     record.type = type;
+    return record;
+}
+
+int ScriptedDesktop::MessageBox(const std::string& text, const std::string& caption, UINT type) {
+    MessageBoxRecord record = NewBoxRecord(text, caption, type);
     record.answer = IDOK;
     std::function<void()> call;
     {
@@ -268,12 +274,7 @@ int ScriptedDesktop::MessageBox(const std::string& text, const std::string& capt
 
 void ScriptedDesktop::MessageBoxEndedByQuit(const std::string& text, const std::string& caption,
                                             UINT type) {
-    MessageBoxRecord record;
-    record.thread = GetCurrentThreadId();
-    record.threadId = std::this_thread::get_id();
-    record.caption = caption;
-    record.text = text;
-    record.type = type;
+    MessageBoxRecord record = NewBoxRecord(text, caption, type);
     record.endedByQuit = true;
     std::lock_guard<std::mutex> lock(mutex_);
     boxes_.push_back(record);
