@@ -11,6 +11,7 @@
 // listed by Unscripted().
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <thread>
@@ -134,5 +135,9 @@ std::vector<std::string> Unscripted();
 
 // Forgets InitCommonControls, as in a process that has not called it yet.
 void ForgetCommonControls();
+
+// Windows not yet destroyed, on every thread: a run that ended cleanly
+// leaves the count where it found it.
+std::size_t LiveWindowCount();
 
 }  // namespace emu

@@ -4,6 +4,7 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "platform/emu/desktop_control.h"
 #include "platform/emu/kernel_api.h"
 #include "platform/emu/message_queue.h"
 
@@ -166,6 +167,12 @@ HWND FindDescendant(HWND ancestor, int id) {
         if (ReadWindow(window, &data) && data.id == id) return window;
     }
     return nullptr;
+}
+
+std::size_t LiveWindowCount() {
+    Table& table = TheTable();
+    std::lock_guard<std::mutex> lock(table.mutex);
+    return table.windows.size();
 }
 
 HWND DesktopWindow() {
