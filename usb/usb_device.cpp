@@ -124,13 +124,17 @@ void UsbDevice::AsyncWrite(const void* data, std::uint32_t length,
         callback(false);
         return;
     }
-    boost::asio::async_write(
-        stream, boost::asio::buffer(data, length),
-        [this, callback = std::move(callback)](const boost::system::error_code& ec,
-                                               std::size_t accepted) {
-            lastWrite = {static_cast<DWORD>(ec.value()), static_cast<std::uint32_t>(accepted)};
-            callback(!ec);
-        });
+    boost::asio::async_write(stream, boost::asio::buffer(data, length),
+                             [this, length, callback = std::move(callback)](
+                                 const boost::system::error_code& ec, std::size_t accepted) {
+                                 // A request that moves no bytes without an error ends the whole
+                                 // write early: the cutter has not taken the rest, so the write
+                                 // failed, however it ended.
+                                 DWORD error = static_cast<DWORD>(ec.value());
+                                 if (error == 0 && accepted < length) error = ERROR_WRITE_FAULT;
+                                 lastWrite = {error, static_cast<std::uint32_t>(accepted)};
+                                 callback(error == 0);
+                             });
 }
 
 }  // namespace QUILL

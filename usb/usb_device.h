@@ -33,7 +33,9 @@ class UsbDevice {
     // Writes `length` bytes at `data` (kept valid and unchanged until the
     // callback has run) to the bulk-out pipe. `callback` runs exactly once:
     // at once with false when the device is not open, otherwise later, on
-    // the thread that runs ioService, with true when the whole buffer went out.
+    // the thread that runs ioService, with true when the whole buffer went out
+    // without error, and false otherwise: also when a request moved no bytes
+    // and so ended the write before its end.
     void AsyncWrite(const void* data, std::uint32_t length, std::function<void(bool)> callback);
 
     // How the last write ended: the system's error code (0 when it

@@ -21,6 +21,7 @@ const char* SystemText(DWORD code) {
         {14, "Not enough memory resources are available to complete this operation.\r\n"},
         {21, "The device is not ready.\r\n"},
         {22, "The device does not recognize the command.\r\n"},
+        {29, "The system cannot write to the specified device.\r\n"},
         {31, "A device attached to the system is not functioning.\r\n"},
         {32, "The process cannot access the file because it is being used by another process.\r\n"},
         {38, "Reached the end of the file.\r\n"},

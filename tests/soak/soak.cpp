@@ -158,7 +158,7 @@ std::string Plan::Describe() const {
     return text.str();
 }
 
-Plan MakePlan(std::uint64_t seed, unsigned long run, bool zeroByteWrites) {
+Plan MakePlan(std::uint64_t seed, unsigned long run) {
     std::seed_seq sequence{static_cast<std::uint32_t>(seed), static_cast<std::uint32_t>(seed >> 32),
                            static_cast<std::uint32_t>(run)};
     std::mt19937_64 random(sequence);
@@ -202,8 +202,6 @@ Plan MakePlan(std::uint64_t seed, unsigned long run, bool zeroByteWrites) {
             const unsigned long errors[] = {ERROR_GEN_FAILURE, ERROR_SEM_TIMEOUT,
                                             emu::kRemovedDeviceError, 0};
             plan.writeError = errors[pick(0, 3)];
-            // The same draws either way, so other runs stay as they were.
-            if (plan.writeError == 0 && !zeroByteWrites) plan.writeError = ERROR_GEN_FAILURE;
             plan.failsAtOnce = pick(0, 1) == 1;
             break;
         }

@@ -48,10 +48,8 @@ struct Plan {
     std::string Describe() const;
 };
 
-// The run `run` of the soak seeded with `seed`. Without `zeroByteWrites` a
-// write chosen to succeed with no bytes fails with an error instead (see
-// soak_test.cpp for why).
-Plan MakePlan(std::uint64_t seed, unsigned long run, bool zeroByteWrites = true);
+// The run `run` of the soak seeded with `seed`.
+Plan MakePlan(std::uint64_t seed, unsigned long run);
 
 // Plays the plan through wWinMain in `folder` (the job file goes there) and
 // checks the outcome. Returns the failed checks, each naming the run; empty

@@ -12,11 +12,6 @@ namespace {
 constexpr std::uint64_t kSeed = 20240601;
 // About a minute under AddressSanitizer on a 2-core machine.
 constexpr unsigned long kRuns = 1200;
-// A write that completes with success and no bytes makes the program report
-// the file as sent without the chunk (found by the soak, replayed by
-// DISABLED_ZeroByteWriteIsNotReportedAsSent); until that is settled the
-// slice makes such writes fail instead, so it guards everything else.
-constexpr bool kZeroByteWrites = false;
 // Enough to see what is wrong; the rest would only repeat it.
 constexpr std::size_t kMostReported = 20;
 
@@ -25,19 +20,16 @@ TEST(Soak, FixedSeedSlice) {
     soak::Prepare(folder.Path());
     std::size_t reported = 0;
     for (unsigned long run = 0; run < kRuns && reported < kMostReported; ++run) {
-        for (const std::string& problem :
-             soak::Play(soak::MakePlan(kSeed, run, kZeroByteWrites), folder.Path())) {
+        for (const std::string& problem : soak::Play(soak::MakePlan(kSeed, run), folder.Path())) {
             ADD_FAILURE() << problem;
             ++reported;
         }
     }
 }
 
-// The program says the file was sent though the cutter lacks the chunk whose
-// write completed with success and no bytes. Run it with
-// --gtest_also_run_disabled_tests; `bladepost_soak --seed 2 --run 203`
-// replays the same run.
-TEST(Soak, DISABLED_ZeroByteWriteIsNotReportedAsSent) {
+// The soak found the program saying the file was sent though the cutter
+// lacked the chunk whose write completed with success and no bytes.
+TEST(Soak, ZeroByteWriteIsNotReportedAsSent) {
     TempFolder folder;
     soak::Prepare(folder.Path());
     const soak::Plan plan = soak::MakePlan(2, 203);
@@ -60,7 +52,7 @@ TEST(Soak, SliceCoversEveryChoice) {
     std::map<int, int> cutters;
     int cancels = 0, slow = 0, instant = 0, atOnce = 0, openTwice = 0;
     for (unsigned long run = 0; run < kRuns; ++run) {
-        const soak::Plan plan = soak::MakePlan(kSeed, run, kZeroByteWrites);
+        const soak::Plan plan = soak::MakePlan(kSeed, run);
         ++faults[static_cast<int>(plan.fault)];
         ++sizes[plan.fileSize];
         ++cutters[plan.cutters];

@@ -186,12 +186,15 @@ TEST_F(UsbDeviceTest, ShortWritesAreFollowedByWritesOfTheRest) {
     EXPECT_EQ(cutter->Received(), bytes);
 }
 
-TEST_F(UsbDeviceTest, ZeroByteCompletionEndsTheWriteAsSuccess) {
+// The write ends there, so the cutter never got the rest: not a success.
+TEST_F(UsbDeviceTest, ZeroByteCompletionEndsTheWriteAsFailure) {
     auto device = Open({});
     cutter->FailWrite(1, 0);  // completes with success and no bytes
-    EXPECT_TRUE(Write(*device, Pattern(1024)).ok);
+    EXPECT_FALSE(Write(*device, Pattern(1024)).ok);
     EXPECT_EQ(cutter->WriteCount(), 1u);
     EXPECT_EQ(cutter->ReceivedCount(), 0u);
+    EXPECT_EQ(device->LastWrite().error, static_cast<DWORD>(ERROR_WRITE_FAULT));
+    EXPECT_EQ(device->LastWrite().accepted, 0u);
 }
 
 TEST_F(UsbDeviceTest, FailedRequestsEndTheWriteAsFailure) {
