@@ -26,7 +26,9 @@
     C("Refresh", IDC_REFRESH, "BUTTON", BS_PUSHBUTTON | WS_TABSTOP, 221, 7, 50, 14)
 
 // Template 102: the progress dialog of a transfer. No WS_SYSMENU (no close
-// box) and no WS_VISIBLE: it is shown once created.
+// box) and no WS_VISIBLE: it is shown once created. Its sentence spans the
+// dialog between 7-unit margins, centred: at its old width the dialog font
+// cut off its last word.
 #define IDD_PROGRESS_RECT 0, 0, 311, 102
 #define IDD_PROGRESS_STYLE \
     (WS_POPUP | WS_CAPTION | DS_MODALFRAME | DS_CENTER | DS_SETFONT | DS_FIXEDSYS)
@@ -34,5 +36,5 @@
 #define IDD_PROGRESS_CAPTION "Send to Cutter Utility"
 #define IDD_PROGRESS_CONTROLS(C)                                                                \
     C("Cancel", IDCANCEL, "BUTTON", BS_PUSHBUTTON | WS_TABSTOP, 129, 81, 50, 14)                \
-    C("The file is being sent to the cutter", -1, "STATIC", SS_LEFT | WS_GROUP, 100, 8, 109, 8) \
+    C("The file is being sent to the cutter", -1, "STATIC", SS_CENTER | WS_GROUP, 7, 8, 297, 8) \
     C("", IDC_PROGRESS, "msctls_progress32", WS_BORDER, 115, 42, 80, 14)

@@ -11,6 +11,9 @@
 //                                          to its end
 //   dialog_probe wait-progress [--at-least N]   until the bar is at N (1)
 //   dialog_probe cancel-progress           presses Cancel on the progress dialog
+//   dialog_probe text-fit                  whether each static text of the
+//                                          progress dialog fits its control in
+//                                          the dialog's font
 //   dialog_probe resources EXE             the manifest and version of EXE
 //   dialog_probe answer-message-box        presses OK on the message box and
 //                                          waits for the program to end
@@ -321,6 +324,52 @@ int WaitProgress(long atLeast) {
     return 0;
 }
 
+// Each static text of the progress dialog, measured by progress_watch.dll on
+// the program's thread in the font the control draws with, against the
+// control's client width: "progress_text_fits=yes (183 of 446 px)".
+int TextFit() {
+    HWND progress = WaitFor([] { return FindProgressDialog(); }, "progress dialog");
+    HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                        sizeof(TextFitRecord), kTextFitRecordName);
+    if (mapping == nullptr) Fail("cannot share memory with progress_watch.dll");
+    auto* fit = static_cast<TextFitRecord*>(
+        MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, sizeof(TextFitRecord)));
+    if (fit == nullptr) Fail("cannot map the shared memory");
+    const UINT measure = RegisterWindowMessageW(kMeasureTextMessage);
+    const ProgressWatch watch(progress);
+    const std::vector<HWND> texts = StaticTexts(progress);
+    if (texts.empty()) Fail("the progress dialog has no static text");
+    for (HWND text : texts) {
+        InterlockedExchange(&fit->done, 0);
+        bool answered = false;
+        Ask(text, measure, 0, 0, &answered);
+        // The hook runs once the control has answered, and Wine may let the
+        // call return before it: wait a bounded time for the measurement.
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(kAnswerTimeoutMs);
+        while (answered && fit->done == 0 && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(kPoll);
+        }
+        if (!answered || fit->done == 0) {
+            Fail("the program's thread did not measure \"" + Narrow(Text(text)) + "\" within 5 s");
+        }
+        Report("progress_text", Text(text));
+        if (!fit->measured) {
+            Report("progress_text_fits", "unmeasured (the control has no font of its own)");
+            continue;
+        }
+        Report("progress_text_font", fit->face);
+        char fits[64];
+        std::snprintf(fits, sizeof fits, "%s (%ld of %ld px)",
+                      fit->extent <= fit->width ? "yes" : "no", static_cast<long>(fit->extent),
+                      static_cast<long>(fit->width));
+        Report("progress_text_fits", fits);
+    }
+    UnmapViewOfFile(fit);
+    CloseHandle(mapping);
+    return 0;
+}
+
 int CancelProgress() {
     HWND progress = WaitFor([] { return FindProgressDialog(); }, "progress dialog");
     HWND bar = DescendantWithId(progress, IDC_PROGRESS);
@@ -538,6 +587,7 @@ int main(int argc, char** argv) {
     if (command == "send" && argc >= 3) return Send(Widen(std::string(argv[2])), cutter);
     if (command == "wait-progress") return WaitProgress(atLeast);
     if (command == "cancel-progress") return CancelProgress();
+    if (command == "text-fit") return TextFit();
     if (command == "resources" && argc >= 3) return Resources(Widen(std::string(argv[2])));
     if (command == "answer-message-box") return AnswerMessageBox();
     if (command == "unplug" && argc >= 3) return Unplug(argv[2]);

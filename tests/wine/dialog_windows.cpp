@@ -131,13 +131,19 @@ void ChooseEntry(HWND combo, int index) {
         reinterpret_cast<LPARAM>(combo));
 }
 
-std::vector<std::wstring> Labels(HWND dialog) {
-    std::vector<std::wstring> labels;
+std::vector<HWND> StaticTexts(HWND dialog) {
+    std::vector<HWND> texts;
     for (HWND child : Descendants(dialog)) {
         if (ClassOf(child) == L"Static" && IsWindowVisible(child) && !Text(child).empty()) {
-            labels.push_back(Text(child));
+            texts.push_back(child);
         }
     }
+    return texts;
+}
+
+std::vector<std::wstring> Labels(HWND dialog) {
+    std::vector<std::wstring> labels;
+    for (HWND text : StaticTexts(dialog)) labels.push_back(Text(text));
     return labels;
 }
 

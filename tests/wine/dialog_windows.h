@@ -44,6 +44,7 @@ std::vector<std::wstring> ComboEntries(HWND combo);
 void ChooseEntry(HWND combo, int index);
 
 // The visible static texts of a dialog that say something.
+std::vector<HWND> StaticTexts(HWND dialog);
 std::vector<std::wstring> Labels(HWND dialog);
 
 // The file dialog's file-name field: newer dialogs hold the name in the edit

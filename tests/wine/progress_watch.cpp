@@ -3,7 +3,8 @@
 // on the program's own thread, and what its progress dialog shows, and keeps
 // them in memory the hooking process shares. The probe cannot ask the
 // bar itself at the end: the program destroys the dialog right after the
-// last position, without pumping messages in between.
+// last position, without pumping messages in between. It also measures a
+// static text in the control's own font when the probe asks.
 #include "platform/win32.h"
 #include "resources/resource.h"
 #include "tests/wine/progress_watch.h"
@@ -56,6 +57,41 @@ void RememberBox(HWND box) {
     InterlockedIncrement(&record->boxCount);
 }
 
+// The text of `control` against its client width, in the font the control
+// draws with. The record is mapped afresh for each answer: the DLL may stay
+// loaded in the program after an earlier probe has gone with its memory.
+void MeasureText(HWND control) {
+    HANDLE mapping = OpenFileMappingW(FILE_MAP_WRITE, FALSE, kTextFitRecordName);
+    if (mapping == nullptr) return;
+    auto* fit = static_cast<TextFitRecord*>(
+        MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, sizeof(TextFitRecord)));
+    CloseHandle(mapping);
+    if (fit == nullptr) return;
+    WCHAR text[kMaxDialogText] = {};
+    const int length = GetWindowTextW(control, text, kMaxDialogText);
+    const auto font = reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0));
+    SIZE extent{};
+    fit->measured = FALSE;
+    fit->face[0] = L'\0';
+    if (HDC dc = GetDC(control)) {
+        // Without its own font a control draws in the system font, which is
+        // not the dialog's: leave it unmeasured.
+        HGDIOBJ previous = font != nullptr ? SelectObject(dc, font) : nullptr;
+        if (previous != nullptr) {
+            GetTextFaceW(dc, LF_FACESIZE, fit->face);
+            fit->measured = GetTextExtentPoint32W(dc, text, length, &extent);
+            SelectObject(dc, previous);
+        }
+        ReleaseDC(control, dc);
+    }
+    RECT client{};
+    GetClientRect(control, &client);
+    fit->extent = extent.cx;
+    fit->width = client.right - client.left;
+    InterlockedExchange(&fit->done, 1);
+    UnmapViewOfFile(fit);
+}
+
 }  // namespace
 
 extern "C" __declspec(dllexport) LRESULT CALLBACK
@@ -77,6 +113,10 @@ extern "C" __declspec(dllexport) LRESULT CALLBACK
             InterlockedIncrement(&record->count);
             RememberDialog(GetParent(call->hwnd));
         }
+    }
+    static const UINT measureText = RegisterWindowMessageW(kMeasureTextMessage);
+    if (code == HC_ACTION && call != nullptr && measureText != 0 && call->message == measureText) {
+        MeasureText(call->hwnd);
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }

@@ -32,3 +32,18 @@ struct ProgressRecord {
     volatile LONG boxCount;
     BoxRecord boxes[kMaxBoxes];
 };
+
+// A static text measured on the program's own thread: a font handle is only
+// good in the process that made it, so the probe cannot select the dialog's
+// font into a DC of its own. The probe sends the control kMeasureTextMessage
+// and reads the answer here once the call returns.
+constexpr const wchar_t* kTextFitRecordName = L"Local\\bladepost-text-fit";
+constexpr const wchar_t* kMeasureTextMessage = L"bladepost-measure-text";
+
+struct TextFitRecord {
+    volatile LONG done;       // set last, once the fields below are in place
+    LONG measured;            // the control's font was selected and the text measured
+    LONG extent;              // the text's width in that font, pixels
+    LONG width;               // the control's client width, pixels
+    WCHAR face[LF_FACESIZE];  // the font the DC measured with
+};
