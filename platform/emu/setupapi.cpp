@@ -1,12 +1,13 @@
-// SetupAPI over the virtual USB bus. A device information set is a snapshot
-// of the devices present when it was made; its handle is checked before
-// every use.
+// SetupAPI over the USB devices of the emulation: the virtual bus's, or the
+// host's through libusb. A device information set is a snapshot of the
+// devices present when it was made; its handle is checked before every use.
 #include <cstddef>
 #include <cstring>
 #include <mutex>
 #include <unordered_map>
 
 #include "platform/emu/faults.h"
+#include "platform/emu/host_usb.h"
 #include "platform/emu/kernel_api.h"
 #include "platform/emu/setupapi_api.h"
 #include "platform/emu/usb_bus.h"
@@ -23,7 +24,7 @@ const GUID kUsbClass = {
 constexpr DWORD kSpintActive = 1;
 
 struct DeviceInfoSet {
-    std::vector<std::shared_ptr<VirtualDeviceImpl>> elements;
+    std::vector<UsbListing> elements;
 };
 
 struct Sets {
@@ -50,8 +51,7 @@ DeviceInfoSet* SetOf(HDEVINFO handle) {
 
 // The element a record names (Reserved holds its position + 1), or null
 // with the error Windows gives for a record that names nothing.
-std::shared_ptr<VirtualDeviceImpl> ElementOf(DeviceInfoSet& set, DWORD cbSize, DWORD expected,
-                                             ULONG_PTR reserved) {
+const UsbListing* ElementOf(DeviceInfoSet& set, DWORD cbSize, DWORD expected, ULONG_PTR reserved) {
     if (cbSize != expected) {
         SetLastError(ERROR_INVALID_USER_BUFFER);
         return nullptr;
@@ -60,10 +60,10 @@ std::shared_ptr<VirtualDeviceImpl> ElementOf(DeviceInfoSet& set, DWORD cbSize, D
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    return set.elements[reserved - 1];
+    return &set.elements[reserved - 1];
 }
 
-std::shared_ptr<VirtualDeviceImpl> ElementOf(DeviceInfoSet& set, const SP_DEVINFO_DATA* info) {
+const UsbListing* ElementOf(DeviceInfoSet& set, const SP_DEVINFO_DATA* info) {
     if (info == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
@@ -77,16 +77,13 @@ void Describe(std::size_t position, SP_DEVINFO_DATA* info) {
     info->Reserved = position + 1;
 }
 
-std::size_t PositionOf(const DeviceInfoSet& set, const VirtualDeviceImpl* device) {
-    for (std::size_t i = 0; i < set.elements.size(); ++i) {
-        if (set.elements[i].get() == device) return i;
-    }
-    return 0;
+std::size_t PositionOf(const DeviceInfoSet& set, const UsbListing* device) {
+    return static_cast<std::size_t>(device - set.elements.data());
 }
 
-std::string LocationPathsProperty(const VirtualDeviceImpl& device) {
+std::string LocationPathsProperty(const UsbListing& device) {
     std::string multi;
-    for (const std::string& path : device.Config().locationPaths) multi += path + '\0';
+    for (const std::string& path : device.locationPaths) multi += path + '\0';
     return multi + '\0';
 }
 
@@ -102,11 +99,7 @@ HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* classGuid, PCWSTR, HWND, DWORD 
     auto set = std::make_unique<emu::DeviceInfoSet>();
     const bool usbInterfaces = (flags & DIGCF_DEVICEINTERFACE) != 0 && classGuid != nullptr &&
                                *classGuid == GUID_DEVINTERFACE_USB_DEVICE;
-    if (usbInterfaces) {
-        for (const auto& device : emu::PresentDevices()) {
-            if (device->Config().hasInterface) set->elements.push_back(device);
-        }
-    }
+    if (usbInterfaces) set->elements = emu::ListedUsbDevices();
     HDEVINFO handle = set.get();
     emu::Sets& sets = emu::TheSets();
     std::lock_guard<std::mutex> lock(sets.mutex);
@@ -184,10 +177,11 @@ BOOL WINAPI SetupDiGetDeviceInterfaceDetailW(HDEVINFO deviceInfoSet,
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    auto device = emu::ElementOf(*set, deviceInterfaceData->cbSize,
-                                 sizeof(SP_DEVICE_INTERFACE_DATA), deviceInterfaceData->Reserved);
-    if (!device) return FALSE;
-    const std::wstring path = device->DevicePath();
+    const emu::UsbListing* device =
+        emu::ElementOf(*set, deviceInterfaceData->cbSize, sizeof(SP_DEVICE_INTERFACE_DATA),
+                       deviceInterfaceData->Reserved);
+    if (device == nullptr) return FALSE;
+    const std::wstring path = device->devicePath;
     const DWORD needed =
         static_cast<DWORD>(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath) +
                            (path.size() + 1) * sizeof(WCHAR));
@@ -197,7 +191,7 @@ BOOL WINAPI SetupDiGetDeviceInterfaceDetailW(HDEVINFO deviceInfoSet,
             SetLastError(ERROR_INVALID_USER_BUFFER);
             return FALSE;
         }
-        emu::Describe(emu::PositionOf(*set, device.get()), deviceInfoData);
+        emu::Describe(emu::PositionOf(*set, device), deviceInfoData);
     }
     if (detail == nullptr) {
         SetLastError(detailSize == 0 ? ERROR_INSUFFICIENT_BUFFER : ERROR_INVALID_USER_BUFFER);
@@ -222,9 +216,9 @@ BOOL WINAPI SetupDiGetDeviceInstanceIdA(HDEVINFO deviceInfoSet, PSP_DEVINFO_DATA
     if (emu::InjectedFailure("SetupDiGetDeviceInstanceIdA")) return FALSE;
     emu::DeviceInfoSet* set = emu::SetOf(deviceInfoSet);
     if (set == nullptr) return FALSE;
-    auto device = emu::ElementOf(*set, deviceInfoData);
-    if (!device) return FALSE;
-    const std::string id = device->InstanceId();
+    const emu::UsbListing* device = emu::ElementOf(*set, deviceInfoData);
+    if (device == nullptr) return FALSE;
+    const std::string& id = device->instanceId;
     if (requiredSize != nullptr) *requiredSize = static_cast<DWORD>(id.size() + 1);
     if (instanceId == nullptr || instanceIdSize < id.size() + 1) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
@@ -241,9 +235,9 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO deviceInfoSet,
     if (emu::InjectedFailure("SetupDiGetDeviceRegistryPropertyA")) return FALSE;
     emu::DeviceInfoSet* set = emu::SetOf(deviceInfoSet);
     if (set == nullptr) return FALSE;
-    auto device = emu::ElementOf(*set, deviceInfoData);
-    if (!device) return FALSE;
-    if (property != SPDRP_LOCATION_PATHS || device->Config().locationPaths.empty()) {
+    const emu::UsbListing* device = emu::ElementOf(*set, deviceInfoData);
+    if (device == nullptr) return FALSE;
+    if (property != SPDRP_LOCATION_PATHS || device->locationPaths.empty()) {
         SetLastError(ERROR_INVALID_DATA);  // what Windows says of a property a device lacks
         return FALSE;
     }
@@ -258,7 +252,8 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO deviceInfoSet,
     return TRUE;
 }
 
-HDEVNOTIFY WINAPI RegisterDeviceNotificationW(HANDLE recipient, LPVOID notificationFilter, DWORD) {
+HDEVNOTIFY WINAPI RegisterDeviceNotificationW(HANDLE recipient, LPVOID notificationFilter,
+                                              DWORD flags) {
     if (emu::InjectedFailure("RegisterDeviceNotificationW")) return nullptr;
     const auto* filter = static_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(notificationFilter);
     if (recipient == nullptr) {
@@ -269,7 +264,22 @@ HDEVNOTIFY WINAPI RegisterDeviceNotificationW(HANDLE recipient, LPVOID notificat
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    // Nothing is ever delivered: the system learns of devices by enumerating.
+    // The host's devices come and go through libusb's hotplug events, to
+    // windows; the virtual bus delivers nothing: the system learns of its
+    // devices by enumerating.
+    if (emu::HostUsbChosen() && (flags & DEVICE_NOTIFY_SERVICE_HANDLE) == 0) {
+        return emu::RegisterHostUsbNotification(static_cast<HWND>(recipient));
+    }
     static char token;
     return &token;
+}
+
+BOOL WINAPI UnregisterDeviceNotification(HDEVNOTIFY handle) {
+    if (emu::InjectedFailure("UnregisterDeviceNotification")) return FALSE;
+    if (handle == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    emu::UnregisterHostUsbNotification(handle);
+    return TRUE;
 }
