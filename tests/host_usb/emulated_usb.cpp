@@ -98,6 +98,10 @@ class DeviceImpl : public Device {
         std::lock_guard<std::mutex> lock(mutex);
         stoppedReading = stopped;
     }
+    void StopReadingAfter(unsigned long nth) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        stopAfter = nth;
+    }
     std::vector<unsigned char> Received() const override {
         std::lock_guard<std::mutex> lock(mutex);
         return received;
@@ -212,6 +216,7 @@ class DeviceImpl : public Device {
     std::vector<unsigned long> stalls;
     unsigned long writes = 0;
     bool stoppedReading = false;
+    unsigned long stopAfter = 0;
     bool driverBound = spec.printerDriver;
     int detaches = 0;
     bool unplugged = false;
@@ -246,7 +251,7 @@ void DeviceImpl::Bulk(usbdevfs_urb* urb, UMockdevIoctlData* buffer, bool* comple
         urb->status = -EPIPE;
         return;
     }
-    if (stoppedReading) {
+    if (stoppedReading || (stopAfter != 0 && writes > stopAfter)) {
         *completed = false;
         return;
     }

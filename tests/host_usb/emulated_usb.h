@@ -41,6 +41,8 @@ class Device {
     // Bulk-out writes from now on are taken but never completed, as by a
     // cutter that stopped reading; false goes back to normal.
     virtual void StopReading(bool stopped) = 0;
+    // Bulk-out writes after the nth are taken but never completed.
+    virtual void StopReadingAfter(unsigned long nth) = 0;
 
     virtual std::vector<unsigned char> Received() const = 0;
     virtual std::uint64_t ReceivedCount() const = 0;
