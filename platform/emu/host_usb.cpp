@@ -386,19 +386,21 @@ int LIBUSB_CALL Hotplug(libusb_context*, libusb_device* device, libusb_hotplug_e
     const std::wstring& path = listing.devicePath;
     const std::size_t size =
         offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name) + (path.size() + 1) * sizeof(wchar_t);
+    DEV_BROADCAST_DEVICEINTERFACE_W header{};
+    header.dbcc_size = static_cast<DWORD>(size);
+    header.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    header.dbcc_classguid = GUID_DEVINTERFACE_USB_DEVICE;
     std::vector<unsigned char> bytes(size);
-    auto* record = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_W*>(bytes.data());
-    record->dbcc_size = static_cast<DWORD>(size);
-    record->dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-    record->dbcc_classguid = GUID_DEVINTERFACE_USB_DEVICE;
-    std::memcpy(record->dbcc_name, path.c_str(), (path.size() + 1) * sizeof(wchar_t));
+    std::memcpy(bytes.data(), &header, offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name));
+    std::memcpy(bytes.data() + offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name), path.c_str(),
+                (path.size() + 1) * sizeof(wchar_t));
+    void* record = nullptr;
     const WPARAM what =
         event == LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE;
     {
         std::lock_guard<std::mutex> lock(TheRegistrations().mutex);
         registration->delivered.push_back(std::move(bytes));
-        record = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_W*>(
-            registration->delivered.back().data());
+        record = registration->delivered.back().data();
     }
     PostMessageW(registration->window, WM_DEVICECHANGE, what, reinterpret_cast<LPARAM>(record));
     return 0;
@@ -458,6 +460,10 @@ bool IsHostInterface(WINUSB_INTERFACE_HANDLE handle) {
 BOOL HostWinUsbInitialize(const std::shared_ptr<KernelObject>& object,
                           PWINUSB_INTERFACE_HANDLE interfaceHandle) {
     auto file = std::dynamic_pointer_cast<HostDeviceFile>(object);
+    if (!file) {
+        SetLastError(ERROR_INVALID_FUNCTION);
+        return FALSE;
+    }
     if (!file->IsOverlapped()) {
         SetLastError(ERROR_INVALID_PARAMETER);  // WinUSB needs FILE_FLAG_OVERLAPPED
         return FALSE;
