@@ -83,6 +83,7 @@ double Bare() {
 int main(int argc, char** argv) {
     emulated_usb::RunUnderUmockdev(argc, argv);
     std::signal(SIGHUP, SIG_IGN);
+    emulated_usb::StartBus();
     auto cutter = emulated_usb::Plug(emulated_usb::DeviceSpec{});
     // Alternating rounds, so that a busy moment of the machine does not
     // favour one side; the best round of each counts.

@@ -413,6 +413,10 @@ Bus& TheBus() {
 
 }  // namespace
 
+void StartBus() {
+    TheBus();
+}
+
 std::shared_ptr<Device> Plug(const DeviceSpec& spec) {
     Bus& bus = TheBus();
     std::lock_guard<std::mutex> lock(bus.mutex);

@@ -57,6 +57,11 @@ class Device {
     virtual bool WaitForWrites(unsigned long count, std::chrono::milliseconds limit) const = 0;
 };
 
+// Lays out the emulated bus (a root hub, no device). libusb looks for the
+// bus when it starts, and its hotplug monitor must start inside the
+// emulation: call this before the code under test touches USB.
+void StartBus();
+
 // Plugs a device in: listed by libusb, and announced to its hotplug monitor.
 std::shared_ptr<Device> Plug(const DeviceSpec& spec);
 // Pulls the device out: transfers in flight end, libusb hears of it.

@@ -10,11 +10,14 @@
 #include <unistd.h>
 
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/emu/control.h"
 #include "platform/emu/host_usb.h"
 #include "platform/win32.h"
+#include "resources/resource.h"
 #include "tests/host_usb/emulated_usb.h"
 #include "tests/support/deadline.h"
 
@@ -287,6 +290,54 @@ TEST_F(HostBackend, UnknownPathIsNotFound) {
     OpenCutter open(L"\\\\?\\usb#vid_2e7a&pid_4c01#999#{a5dcbf10-6530-11d2-901f-00c04fb951ed}");
     EXPECT_EQ(open.file, INVALID_HANDLE_VALUE);
     EXPECT_EQ(open.openError, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+}  // namespace
+
+namespace {
+
+INT_PTR CALLBACK IgnoreAll(HWND, UINT, WPARAM, LPARAM) {
+    return FALSE;
+}
+
+// The next WM_DEVICECHANGE posted to this thread: its event and device
+// path; event 0 when none came within 5 s.
+std::pair<WPARAM, std::wstring> NextDeviceChange() {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (std::chrono::steady_clock::now() < until) {
+        MSG message{};
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message != WM_DEVICECHANGE) continue;
+            const auto* record =
+                reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(message.lParam);
+            return {message.wParam, record->dbcc_name};
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return {0, L""};
+}
+
+TEST_F(HostBackend, RegisteredWindowHearsOfArrivalAndRemoval) {
+    emu::UseScriptedDesktop();
+    InitCommonControls();  // the dialog has a progress bar
+    HWND window = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_PROGRESS),
+                                     nullptr, IgnoreAll, 0);
+    ASSERT_NE(window, nullptr);
+    DEV_BROADCAST_DEVICEINTERFACE_W filter{};
+    filter.dbcc_size = sizeof filter;
+    filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    filter.dbcc_classguid = GUID_DEVINTERFACE_USB_DEVICE;
+    HDEVNOTIFY registration =
+        RegisterDeviceNotificationW(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+    ASSERT_NE(registration, nullptr);
+    auto cutter = emulated_usb::Plug(DeviceSpec{});
+    EXPECT_EQ(NextDeviceChange(),
+              std::make_pair(WPARAM{DBT_DEVICEARRIVAL}, std::wstring(kCutterPath)));
+    emulated_usb::Unplug(cutter);
+    EXPECT_EQ(NextDeviceChange(),
+              std::make_pair(WPARAM{DBT_DEVICEREMOVECOMPLETE}, std::wstring(kCutterPath)));
+    EXPECT_TRUE(UnregisterDeviceNotification(registration));
+    DestroyWindow(window);
 }
 
 }  // namespace

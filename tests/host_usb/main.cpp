@@ -11,6 +11,7 @@ int main(int argc, char** argv) {
     // A session leader gets a device node (a pseudo-terminal) as its
     // controlling terminal when libusb opens it, and a hang-up at unplugging.
     std::signal(SIGHUP, SIG_IGN);
+    emulated_usb::StartBus();
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
