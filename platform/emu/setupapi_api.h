@@ -47,6 +47,10 @@ struct DEV_BROADCAST_DEVICEINTERFACE_W {
 #define DBT_DEVTYP_DEVICEINTERFACE 0x00000005UL
 #define DEVICE_NOTIFY_WINDOW_HANDLE 0x00000000UL
 #define DEVICE_NOTIFY_SERVICE_HANDLE 0x00000001UL
+// WM_DEVICECHANGE: wParam the event, lParam the DEV_BROADCAST_DEVICEINTERFACE_W.
+#define WM_DEVICECHANGE 0x0219
+#define DBT_DEVICEARRIVAL 0x8000
+#define DBT_DEVICEREMOVECOMPLETE 0x8004
 
 // {A5DCBF10-6530-11D2-901F-00C04FB951ED}: every USB device with an interface.
 extern const GUID GUID_DEVINTERFACE_USB_DEVICE;
@@ -72,3 +76,4 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO deviceInfoSet,
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO deviceInfoSet);
 HDEVNOTIFY WINAPI RegisterDeviceNotificationW(HANDLE recipient, LPVOID notificationFilter,
                                               DWORD flags);
+BOOL WINAPI UnregisterDeviceNotification(HDEVNOTIFY handle);

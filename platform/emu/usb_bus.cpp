@@ -1,16 +1,21 @@
 #include "platform/emu/usb_bus.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cwctype>
 #include <mutex>
 
 #include "platform/emu/devices.h"
+#include "platform/emu/host_usb.h"
 #include "platform/emu/kernel_api.h"
 #include "platform/virtual_cutter_names.h"
 
 namespace emu {
 namespace {
+
+// Set once a test uses the bus's control; from then on the bus is virtual.
+std::atomic<bool> controlUsed{false};
 
 struct Bus {
     std::mutex mutex;
@@ -28,6 +33,7 @@ std::wstring Lower(std::wstring text) {
 
 std::shared_ptr<KernelObject> OpenDevicePath(Bus& bus, const std::wstring& path, DWORD flags,
                                              DWORD* error) {
+    if (HostUsbChosen()) return OpenHostUsbDevice(path, flags, error);
     std::shared_ptr<VirtualDeviceImpl> device;
     {
         std::lock_guard<std::mutex> lock(bus.mutex);
@@ -105,6 +111,7 @@ std::wstring MakeDevicePath(const std::string& instanceId, std::size_t ordinal) 
 }  // namespace
 
 std::shared_ptr<VirtualDevice> PlugIn(const VirtualDeviceConfig& config) {
+    controlUsed = true;
     Bus& bus = TheBus();
     std::lock_guard<std::mutex> lock(bus.mutex);
     auto device = Make(bus, config);
@@ -113,6 +120,7 @@ std::shared_ptr<VirtualDevice> PlugIn(const VirtualDeviceConfig& config) {
 }
 
 void Unplug(const std::shared_ptr<VirtualDevice>& device) {
+    controlUsed = true;
     Bus& bus = TheBus();
     std::shared_ptr<VirtualDeviceImpl> removed;
     {
@@ -126,10 +134,12 @@ void Unplug(const std::shared_ptr<VirtualDevice>& device) {
 }
 
 void UnplugAll() {
+    controlUsed = true;
     for (const auto& device : PresentDevices()) Unplug(device);
 }
 
 std::vector<std::shared_ptr<VirtualDevice>> PluggedDevices() {
+    controlUsed = true;
     auto present = PresentDevices();
     return std::vector<std::shared_ptr<VirtualDevice>>(present.begin(), present.end());
 }
@@ -138,6 +148,23 @@ std::vector<std::shared_ptr<VirtualDeviceImpl>> PresentDevices() {
     Bus& bus = TheBus();
     std::lock_guard<std::mutex> lock(bus.mutex);
     return bus.present;
+}
+
+bool HostUsbChosen() {
+    return !controlUsed && std::getenv(kDevicesVariable) == nullptr;
+}
+
+std::vector<UsbListing> ListedUsbDevices() {
+    TheBus();  // its opener serves CreateFileW for both kinds of device
+    if (HostUsbChosen()) return HostUsbDevices();
+    std::vector<UsbListing> listed;
+    for (const auto& device : PresentDevices()) {
+        if (!device->Config().hasInterface) continue;
+        listed.push_back({device->InstanceId(), device->DevicePath(),
+                          device->Config().locationPaths,
+                          device->Config().unterminatedLocationPaths});
+    }
+    return listed;
 }
 
 }  // namespace emu

@@ -1,10 +1,11 @@
-// WinUSB over the virtual devices. An interface handle is a pointer to an
-// object the emulation owns; it is checked before every use, so a freed or
-// foreign handle fails with ERROR_INVALID_HANDLE instead of crashing.
+// WinUSB over the virtual devices, or over the host's through libusb. An interface handle is a
+// pointer to an object the emulation owns; it is checked before every use, so a freed or foreign
+// handle fails with ERROR_INVALID_HANDLE instead of crashing.
 #include <mutex>
 #include <unordered_map>
 
 #include "platform/emu/faults.h"
+#include "platform/emu/host_usb.h"
 #include "platform/emu/kernel_api.h"
 #include "platform/emu/virtual_device_impl.h"
 
@@ -58,6 +59,7 @@ BOOL WINAPI WinUsb_Initialize(HANDLE deviceHandle, PWINUSB_INTERFACE_HANDLE inte
     }
     auto object = emu::LookupHandle(deviceHandle);
     if (!object) return FALSE;
+    if (emu::IsHostDeviceFile(object)) return emu::HostWinUsbInitialize(object, interfaceHandle);
     auto file = std::dynamic_pointer_cast<emu::DeviceFile>(object);
     if (!file) {
         SetLastError(ERROR_INVALID_FUNCTION);  // not a USB device
@@ -84,6 +86,7 @@ BOOL WINAPI WinUsb_Initialize(HANDLE deviceHandle, PWINUSB_INTERFACE_HANDLE inte
 
 BOOL WINAPI WinUsb_Free(WINUSB_INTERFACE_HANDLE interfaceHandle) {
     if (emu::InjectedFailure("WinUsb_Free")) return FALSE;
+    if (emu::IsHostInterface(interfaceHandle)) return emu::HostWinUsbFree(interfaceHandle);
     std::unique_ptr<emu::WinUsbInterface> freed;
     {
         emu::Interfaces& interfaces = emu::TheInterfaces();
@@ -104,6 +107,10 @@ BOOL WINAPI WinUsb_QueryInterfaceSettings(WINUSB_INTERFACE_HANDLE interfaceHandl
                                           UCHAR alternateInterfaceNumber,
                                           PUSB_INTERFACE_DESCRIPTOR descriptor) {
     if (emu::InjectedFailure("WinUsb_QueryInterfaceSettings")) return FALSE;
+    if (emu::IsHostInterface(interfaceHandle)) {
+        return emu::HostWinUsbQueryInterfaceSettings(interfaceHandle, alternateInterfaceNumber,
+                                                     descriptor);
+    }
     auto device = emu::PresentDeviceOf(interfaceHandle);
     if (!device) return FALSE;
     if (alternateInterfaceNumber != 0) {
@@ -122,6 +129,10 @@ BOOL WINAPI WinUsb_QueryPipe(WINUSB_INTERFACE_HANDLE interfaceHandle,
                              UCHAR alternateInterfaceNumber, UCHAR pipeIndex,
                              PWINUSB_PIPE_INFORMATION pipeInformation) {
     if (emu::InjectedFailure("WinUsb_QueryPipe")) return FALSE;
+    if (emu::IsHostInterface(interfaceHandle)) {
+        return emu::HostWinUsbQueryPipe(interfaceHandle, alternateInterfaceNumber, pipeIndex,
+                                        pipeInformation);
+    }
     auto device = emu::PresentDeviceOf(interfaceHandle);
     if (!device) return FALSE;
     const auto& endpoints = device->Config().endpoints;
@@ -139,6 +150,10 @@ BOOL WINAPI WinUsb_WritePipe(WINUSB_INTERFACE_HANDLE interfaceHandle, UCHAR pipe
                              ULONG bufferLength, PULONG lengthTransferred,
                              LPOVERLAPPED overlapped) {
     if (emu::InjectedFailure("WinUsb_WritePipe")) return FALSE;
+    if (emu::IsHostInterface(interfaceHandle)) {
+        return emu::HostWinUsbWritePipe(interfaceHandle, pipeId, buffer, bufferLength,
+                                        lengthTransferred, overlapped);
+    }
     auto file = emu::FileOf(interfaceHandle);
     if (!file) return FALSE;
     return file->Device()->WritePipe(file, pipeId, buffer, bufferLength, lengthTransferred,

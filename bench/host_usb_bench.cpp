@@ -1,0 +1,105 @@
+// 1024-byte writes per second to an emulated cutter reached through libusb:
+// through the whole path the program takes (SetupAPI listing, UsbDevice and
+// its write service on the io_service, WinUSB, the completion port) and
+// through a bare libusb sender on the same cutter, one write outstanding
+// at a time in both. The emulation (umockdev, answered in this process)
+// bounds both rates; the ratio is the program's own cost.
+#include <libusb.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <functional>
+#include <stdexcept>
+#include <vector>
+
+#include "tests/host_usb/emulated_usb.h"
+#include "usb/usb_listener.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int kChunk = 1024;
+constexpr int kWrites = 3000;
+
+// Writes per second through UsbDevice::AsyncWrite, each write started from
+// the previous one's callback.
+double ThroughTheProgram() {
+    UsbListener listener;
+    listener.Init(false);
+    if (listener.connectedCutters.size() != 1) throw std::runtime_error("no cutter listed");
+    auto device = listener.connectedCutters.begin()->second;
+    device->AsyncOpen();
+    if (!device->IsOpen()) throw std::runtime_error("cannot open the cutter");
+    std::vector<unsigned char> chunk(kChunk, 0x5A);
+    int left = kWrites;
+    std::function<void(bool)> next = [&](bool ok) {
+        if (!ok) throw std::runtime_error("write failed");
+        if (--left > 0) device->AsyncWrite(chunk.data(), kChunk, next);
+    };
+    const auto start = Clock::now();
+    device->AsyncWrite(chunk.data(), kChunk, next);
+    listener.ioService.run();
+    const std::chrono::duration<double> elapsed = Clock::now() - start;
+    device->Close();
+    return kWrites / elapsed.count();
+}
+
+void LIBUSB_CALL Done(libusb_transfer* transfer) {
+    *static_cast<int*>(transfer->user_data) = 1;
+}
+
+// The same writes with libusb alone: submit, handle events until it
+// completes, again.
+double Bare() {
+    libusb_context* context = nullptr;
+    if (libusb_init(&context) != 0) throw std::runtime_error("libusb_init");
+    libusb_device_handle* handle = libusb_open_device_with_vid_pid(context, 0x2E7A, 0x4C01);
+    if (handle == nullptr || libusb_claim_interface(handle, 0) != 0)
+        throw std::runtime_error("cannot open the cutter with libusb");
+    std::vector<unsigned char> chunk(kChunk, 0x5A);
+    libusb_transfer* transfer = libusb_alloc_transfer(0);
+    int completed = 0;
+    const auto start = Clock::now();
+    for (int i = 0; i < kWrites; ++i) {
+        completed = 0;
+        libusb_fill_bulk_transfer(transfer, handle, 0x02, chunk.data(), kChunk, Done, &completed,
+                                  0);
+        if (libusb_submit_transfer(transfer) != 0) throw std::runtime_error("submit");
+        while (completed == 0) libusb_handle_events_completed(context, &completed);
+        if (transfer->status != LIBUSB_TRANSFER_COMPLETED) throw std::runtime_error("write");
+    }
+    const std::chrono::duration<double> elapsed = Clock::now() - start;
+    libusb_free_transfer(transfer);
+    libusb_release_interface(handle, 0);
+    libusb_close(handle);
+    libusb_exit(context);
+    return kWrites / elapsed.count();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    emulated_usb::RunUnderUmockdev(argc, argv);
+    std::signal(SIGHUP, SIG_IGN);
+    emulated_usb::StartBus();
+    auto cutter = emulated_usb::Plug(emulated_usb::DeviceSpec{});
+    // Alternating rounds, so that a busy moment of the machine does not
+    // favour one side; the best round of each counts.
+    double program = 0, bare = 0;
+    for (int round = 0; round < 3; ++round) {
+        bare = std::max(bare, Bare());
+        program = std::max(program, ThroughTheProgram());
+    }
+    std::printf("emulated cutter through libusb, %d writes of %d bytes, best of 3 rounds:\n",
+                kWrites, kChunk);
+    std::printf("  bare libusb sender:   %.0f writes/s\n", bare);
+    std::printf("  through the program:  %.0f writes/s\n", program);
+    std::printf("  ratio: %.1f %% of the bare sender (target: at least 90 %%)\n",
+                100.0 * program / bare);
+    std::printf("  bytes received by the cutter: %llu\n",
+                static_cast<unsigned long long>(cutter->ReceivedCount()));
+    emulated_usb::UnplugAll();
+    return 0;
+}

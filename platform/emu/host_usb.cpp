@@ -1,0 +1,641 @@
+// The host's USB devices through libusb, shaped the way Windows shows them:
+// SetupAPI's listing, the device file CreateFileW opens, WinUSB's interface
+// and overlapped bulk writes that complete through the emulated port.
+//
+// One thread runs libusb's event handling for the whole process. It sleeps
+// in poll() while nothing happens, and every transfer callback and hotplug
+// event arrives on it.
+#include "platform/emu/host_usb.h"
+
+#include <libusb.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+#include <cwctype>
+#include <deque>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <tuple>
+#include <unordered_map>
+
+#include "platform/emu/completion_port.h"
+#include "platform/emu/kernel_api.h"
+#include "platform/emu/setupapi_api.h"
+#include "platform/emu/user_api.h"
+#include "platform/virtual_cutter_names.h"
+
+namespace emu {
+
+DWORD WindowsErrorOfLibusbCall(int libusbError) {
+    switch (libusbError) {
+        case LIBUSB_SUCCESS:
+            return ERROR_SUCCESS;
+        case LIBUSB_ERROR_INVALID_PARAM:
+            return ERROR_INVALID_PARAMETER;
+        case LIBUSB_ERROR_ACCESS:
+            return ERROR_ACCESS_DENIED;
+        case LIBUSB_ERROR_NO_DEVICE:
+            return ERROR_BAD_COMMAND;  // what WinUSB says of a device that is gone
+        case LIBUSB_ERROR_NOT_FOUND:
+            return ERROR_NOT_FOUND;
+        case LIBUSB_ERROR_BUSY:
+            return ERROR_BUSY;
+        case LIBUSB_ERROR_TIMEOUT:
+            return ERROR_SEM_TIMEOUT;
+        case LIBUSB_ERROR_INTERRUPTED:
+            return ERROR_OPERATION_ABORTED;
+        case LIBUSB_ERROR_NO_MEM:
+            return ERROR_NOT_ENOUGH_MEMORY;
+        case LIBUSB_ERROR_NOT_SUPPORTED:
+            return ERROR_NOT_SUPPORTED;
+        default:  // I/O errors, stalls, babble and the rest
+            return ERROR_GEN_FAILURE;
+    }
+}
+
+DWORD WindowsErrorOfTransferStatus(int transferStatus) {
+    switch (transferStatus) {
+        case LIBUSB_TRANSFER_COMPLETED:
+            return ERROR_SUCCESS;
+        case LIBUSB_TRANSFER_TIMED_OUT:
+            return ERROR_SEM_TIMEOUT;
+        case LIBUSB_TRANSFER_CANCELLED:
+            return ERROR_OPERATION_ABORTED;
+        case LIBUSB_TRANSFER_NO_DEVICE:
+            return ERROR_BAD_COMMAND;
+        default:  // a stall, babble or a failed transaction
+            return ERROR_GEN_FAILURE;
+    }
+}
+
+namespace {
+
+constexpr wchar_t kInterfaceTail[] = L"#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
+// Closing a handle waits this long for its cancelled transfers to come back.
+constexpr std::chrono::seconds kDrainLimit{5};
+
+std::wstring Lower(std::wstring text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](wchar_t c) { return static_cast<wchar_t>(std::towlower(c)); });
+    return text;
+}
+
+// The process's libusb context and its event thread; never torn down, as
+// devices may be closed while the process exits.
+class Host {
+  public:
+    static Host* Get() {
+        static Host* host = [] {
+            libusb_context* context = nullptr;
+            if (libusb_init(&context) != LIBUSB_SUCCESS) return static_cast<Host*>(nullptr);
+            return new Host(context);
+        }();
+        return host;
+    }
+
+    libusb_context* Context() const { return context; }
+
+    // The serial a device gave when first seen, by bus, address and IDs; a
+    // device that comes back gets a new address.
+    using DeviceKey = std::tuple<int, int, int, int>;
+    std::mutex mutex;
+    std::map<DeviceKey, std::string> serials;
+
+  private:
+    explicit Host(libusb_context* usb) : context(usb) {
+        events = std::thread([this] {
+            for (;;) libusb_handle_events(context);
+        });
+        events.detach();
+    }
+
+    libusb_context* context;
+    std::thread events;
+};
+
+std::string PortChain(libusb_device* device) {
+    std::uint8_t ports[8];
+    const int count = libusb_get_port_numbers(device, ports, sizeof ports);
+    std::string chain;
+    for (int i = 0; i < count; ++i) {
+        if (i > 0) chain += '.';
+        chain += std::to_string(ports[i]);
+    }
+    return chain;
+}
+
+// The kernel read the serial when the device arrived; its copy needs no
+// access to the device itself.
+std::string SysfsSerial(libusb_device* device) {
+    const std::string path = "/sys/bus/usb/devices/" +
+                             std::to_string(libusb_get_bus_number(device)) + "-" +
+                             PortChain(device) + "/serial";
+    std::ifstream file(path);
+    std::string serial;
+    std::getline(file, serial);
+    return serial;
+}
+
+std::string ReadSerial(libusb_device* device, const libusb_device_descriptor& descriptor,
+                       bool mayOpen) {
+    if (descriptor.iSerialNumber == 0) return "";
+    libusb_device_handle* handle = nullptr;
+    if (mayOpen && libusb_open(device, &handle) == LIBUSB_SUCCESS) {
+        unsigned char text[256];
+        const int length =
+            libusb_get_string_descriptor_ascii(handle, descriptor.iSerialNumber, text, sizeof text);
+        libusb_close(handle);
+        if (length > 0) return std::string(reinterpret_cast<char*>(text), length);
+    }
+    return SysfsSerial(device);
+}
+
+// Windows takes a serial as the instance's own segment only if it is
+// printable ASCII without commas.
+bool UsableSerial(const std::string& serial) {
+    if (serial.empty() || serial.size() > 126) return false;
+    for (unsigned char c : serial) {
+        if (c < 0x20 || c > 0x7E || c == ',') return false;
+    }
+    return true;
+}
+
+// The segment Windows makes up for a device without a serial: a hash of
+// where its hub sits, and its port.
+std::string GeneratedSegment(libusb_device* device) {
+    std::uint8_t ports[8];
+    const int count = libusb_get_port_numbers(device, ports, sizeof ports);
+    std::uint32_t hash = 2166136261u;
+    auto mix = [&hash](std::uint32_t value) {
+        hash ^= value;
+        hash *= 16777619u;
+    };
+    mix(libusb_get_bus_number(device));
+    for (int i = 0; i + 1 < count; ++i) mix(ports[i]);
+    char segment[32];
+    std::snprintf(segment, sizeof segment, "5&%08X&0&%d", hash, count > 0 ? ports[count - 1] : 0);
+    return segment;
+}
+
+std::string LocationPath(libusb_device* device) {
+    std::uint8_t ports[8];
+    const int count = libusb_get_port_numbers(device, ports, sizeof ports);
+    std::string path =
+        "PCIROOT(0)#PCI(1400)#USBROOT(" + std::to_string(libusb_get_bus_number(device)) + ")";
+    for (int i = 0; i < count; ++i) path += "#USB(" + std::to_string(ports[i]) + ")";
+    return path;
+}
+
+struct Listed {
+    UsbListing listing;
+    libusb_device* device;  // referenced by the list it came from
+};
+
+// Root hubs have no port and no USB device interface.
+bool HasDeviceInterface(libusb_device* device) {
+    return libusb_get_port_number(device) != 0;
+}
+
+UsbListing Describe(Host& host, libusb_device* device, bool mayOpen) {
+    libusb_device_descriptor descriptor{};
+    libusb_get_device_descriptor(device, &descriptor);
+    const Host::DeviceKey key{libusb_get_bus_number(device), libusb_get_device_address(device),
+                              descriptor.idVendor, descriptor.idProduct};
+    std::string serial;
+    bool known = false;
+    {
+        std::lock_guard<std::mutex> lock(host.mutex);
+        auto it = host.serials.find(key);
+        if (it != host.serials.end()) {
+            serial = it->second;
+            known = true;
+        }
+    }
+    if (!known) {
+        serial = ReadSerial(device, descriptor, mayOpen);
+        std::lock_guard<std::mutex> lock(host.mutex);
+        host.serials[key] = serial;
+    }
+    UsbListing listing;
+    listing.instanceId =
+        platform::UsbInstanceId(descriptor.idVendor, descriptor.idProduct,
+                                UsableSerial(serial) ? serial : GeneratedSegment(device));
+    listing.devicePath = platform::UsbInterfacePath(listing.instanceId, kInterfaceTail);
+    listing.locationPaths = {LocationPath(device)};
+    return listing;
+}
+
+// The devices of `list` as Windows lists them; a second device with the
+// same IDs and serial gets a made-up segment, as Windows gives it.
+std::vector<Listed> ListAll(Host& host, libusb_device** list, ssize_t count) {
+    std::vector<Listed> listed;
+    std::set<std::string> seen;
+    for (ssize_t i = 0; i < count; ++i) {
+        if (!HasDeviceInterface(list[i])) continue;
+        UsbListing listing = Describe(host, list[i], true);
+        if (!seen.insert(listing.instanceId).second) {
+            libusb_device_descriptor descriptor{};
+            libusb_get_device_descriptor(list[i], &descriptor);
+            listing.instanceId = platform::UsbInstanceId(descriptor.idVendor, descriptor.idProduct,
+                                                         GeneratedSegment(list[i]));
+            listing.devicePath = platform::UsbInterfacePath(listing.instanceId, kInterfaceTail);
+        }
+        listed.push_back({std::move(listing), list[i]});
+    }
+    return listed;
+}
+
+class HostDeviceFile : public OverlappedObject {
+  public:
+    HostDeviceFile(libusb_device_handle* opened, bool overlapped)
+        : OverlappedObject(overlapped), handle(opened) {}
+
+    bool Close(DWORD*) override {
+        CancelAndDrain();
+        std::lock_guard<std::mutex> lock(mutex);
+        if (claimed) libusb_release_interface(handle, 0);
+        claimed = false;
+        libusb_close(handle);
+        handle = nullptr;
+        return true;
+    }
+
+    // Cancels the transfers in flight and waits until each has completed
+    // through the port; `closing` refuses new ones from now on.
+    void CancelAndDrain(bool closing = true) {
+        std::unique_lock<std::mutex> lock(mutex);
+        if (closing) closed = true;
+        for (libusb_transfer* transfer : transfers) libusb_cancel_transfer(transfer);
+        drained.wait_for(lock, kDrainLimit, [this] { return inFlight == 0; });
+    }
+
+    bool IsClosed() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return closed;
+    }
+
+    std::mutex mutex;
+    std::condition_variable drained;
+    libusb_device_handle* handle;
+    bool claimed = false;
+    bool closed = false;
+    int inFlight = 0;
+    std::vector<libusb_transfer*> transfers;
+};
+
+struct HostInterface {
+    std::shared_ptr<HostDeviceFile> file;
+};
+
+struct Interfaces {
+    std::mutex mutex;
+    std::unordered_map<void*, std::unique_ptr<HostInterface>> live;
+};
+
+Interfaces& TheInterfaces() {
+    static Interfaces* interfaces = new Interfaces;
+    return *interfaces;
+}
+
+std::shared_ptr<HostDeviceFile> FileOf(WINUSB_INTERFACE_HANDLE handle) {
+    Interfaces& interfaces = TheInterfaces();
+    std::lock_guard<std::mutex> lock(interfaces.mutex);
+    auto it = interfaces.live.find(handle);
+    if (it == interfaces.live.end() || it->second->file->IsClosed()) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    return it->second->file;
+}
+
+struct Write {
+    std::shared_ptr<HostDeviceFile> file;
+    OVERLAPPED* overlapped;
+};
+
+void LIBUSB_CALL WriteDone(libusb_transfer* transfer) {
+    auto* write = static_cast<Write*>(transfer->user_data);
+    const DWORD error = WindowsErrorOfTransferStatus(transfer->status);
+    const DWORD bytes = static_cast<DWORD>(transfer->actual_length);
+    std::shared_ptr<HostDeviceFile> file = std::move(write->file);
+    OVERLAPPED* overlapped = write->overlapped;
+    delete write;
+    {
+        std::lock_guard<std::mutex> lock(file->mutex);
+        auto& list = file->transfers;
+        list.erase(std::remove(list.begin(), list.end(), transfer), list.end());
+    }
+    libusb_free_transfer(transfer);
+    file->Binding().Complete(overlapped, error, bytes);
+    // Counted down only now: a closer that saw it drain knows its packet
+    // has been posted.
+    std::lock_guard<std::mutex> lock(file->mutex);
+    --file->inFlight;
+    file->drained.notify_all();
+}
+
+const libusb_interface_descriptor* Setting(libusb_device_handle* handle, UCHAR alternate,
+                                           libusb_config_descriptor** config) {
+    const int result = libusb_get_active_config_descriptor(libusb_get_device(handle), config);
+    if (result != LIBUSB_SUCCESS) {
+        SetLastError(WindowsErrorOfLibusbCall(result));
+        return nullptr;
+    }
+    for (int i = 0; i < (*config)->bNumInterfaces; ++i) {
+        const libusb_interface& candidate = (*config)->interface[i];
+        if (candidate.num_altsetting == 0 || candidate.altsetting[0].bInterfaceNumber != 0)
+            continue;
+        if (alternate < candidate.num_altsetting) return &candidate.altsetting[alternate];
+    }
+    SetLastError(ERROR_NO_MORE_ITEMS);
+    return nullptr;
+}
+
+// Hotplug registrations. Each keeps the records it delivered, which the
+// posted messages point to, until the process ends.
+struct Registration {
+    HWND window;
+    libusb_hotplug_callback_handle callback = 0;
+    std::deque<std::vector<unsigned char>> delivered;
+};
+
+struct Registrations {
+    std::mutex mutex;
+    std::vector<std::unique_ptr<Registration>> all;
+};
+
+Registrations& TheRegistrations() {
+    static Registrations* registrations = new Registrations;
+    return *registrations;
+}
+
+int LIBUSB_CALL Hotplug(libusb_context*, libusb_device* device, libusb_hotplug_event event,
+                        void* data) {
+    auto* registration = static_cast<Registration*>(data);
+    Host* host = Host::Get();
+    if (host == nullptr || !HasDeviceInterface(device)) return 0;
+    // The event thread cannot wait for a control transfer of its own.
+    const UsbListing listing = Describe(*host, device, false);
+    const std::wstring& path = listing.devicePath;
+    const std::size_t size =
+        offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name) + (path.size() + 1) * sizeof(wchar_t);
+    DEV_BROADCAST_DEVICEINTERFACE_W header{};
+    header.dbcc_size = static_cast<DWORD>(size);
+    header.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    header.dbcc_classguid = GUID_DEVINTERFACE_USB_DEVICE;
+    std::vector<unsigned char> bytes(size);
+    std::memcpy(bytes.data(), &header, offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name));
+    std::memcpy(bytes.data() + offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name), path.c_str(),
+                (path.size() + 1) * sizeof(wchar_t));
+    void* record = nullptr;
+    const WPARAM what =
+        event == LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE;
+    {
+        std::lock_guard<std::mutex> lock(TheRegistrations().mutex);
+        registration->delivered.push_back(std::move(bytes));
+        record = registration->delivered.back().data();
+    }
+    PostMessageW(registration->window, WM_DEVICECHANGE, what, reinterpret_cast<LPARAM>(record));
+    return 0;
+}
+
+}  // namespace
+
+std::vector<UsbListing> HostUsbDevices() {
+    Host* host = Host::Get();
+    if (host == nullptr) return {};
+    libusb_device** list = nullptr;
+    const ssize_t count = libusb_get_device_list(host->Context(), &list);
+    if (count < 0) return {};
+    std::vector<UsbListing> listings;
+    for (Listed& listed : ListAll(*host, list, count))
+        listings.push_back(std::move(listed.listing));
+    libusb_free_device_list(list, 1);
+    return listings;
+}
+
+std::shared_ptr<KernelObject> OpenHostUsbDevice(const std::wstring& path, DWORD flags,
+                                                DWORD* error) {
+    *error = ERROR_FILE_NOT_FOUND;
+    Host* host = Host::Get();
+    if (host == nullptr) return nullptr;
+    libusb_device** list = nullptr;
+    const ssize_t count = libusb_get_device_list(host->Context(), &list);
+    if (count < 0) return nullptr;
+    libusb_device_handle* handle = nullptr;
+    int result = LIBUSB_ERROR_NOT_FOUND;
+    for (const Listed& listed : ListAll(*host, list, count)) {
+        if (Lower(listed.listing.devicePath) != Lower(path)) continue;
+        result = libusb_open(listed.device, &handle);
+        break;
+    }
+    libusb_free_device_list(list, 1);
+    if (result != LIBUSB_SUCCESS) {
+        // A device that is gone (or never was) is a file that does not exist.
+        *error = result == LIBUSB_ERROR_NO_DEVICE || result == LIBUSB_ERROR_NOT_FOUND
+                     ? ERROR_FILE_NOT_FOUND
+                     : WindowsErrorOfLibusbCall(result);
+        return nullptr;
+    }
+    return std::make_shared<HostDeviceFile>(handle, (flags & FILE_FLAG_OVERLAPPED) != 0);
+}
+
+bool IsHostDeviceFile(const std::shared_ptr<KernelObject>& object) {
+    return std::dynamic_pointer_cast<HostDeviceFile>(object) != nullptr;
+}
+
+bool IsHostInterface(WINUSB_INTERFACE_HANDLE handle) {
+    Interfaces& interfaces = TheInterfaces();
+    std::lock_guard<std::mutex> lock(interfaces.mutex);
+    return interfaces.live.count(handle) != 0;
+}
+
+BOOL HostWinUsbInitialize(const std::shared_ptr<KernelObject>& object,
+                          PWINUSB_INTERFACE_HANDLE interfaceHandle) {
+    auto file = std::dynamic_pointer_cast<HostDeviceFile>(object);
+    if (!file) {
+        SetLastError(ERROR_INVALID_FUNCTION);
+        return FALSE;
+    }
+    if (!file->IsOverlapped()) {
+        SetLastError(ERROR_INVALID_PARAMETER);  // WinUSB needs FILE_FLAG_OVERLAPPED
+        return FALSE;
+    }
+    {
+        std::lock_guard<std::mutex> lock(file->mutex);
+        // A cutter may be bound to the kernel's printer driver: it lets go
+        // of the interface while we hold it, and gets it back after.
+        libusb_set_auto_detach_kernel_driver(file->handle, 1);
+        const int result = libusb_claim_interface(file->handle, 0);
+        if (result != LIBUSB_SUCCESS) {
+            SetLastError(WindowsErrorOfLibusbCall(result));
+            return FALSE;
+        }
+        file->claimed = true;
+    }
+    auto created = std::make_unique<HostInterface>(HostInterface{file});
+    *interfaceHandle = created.get();
+    Interfaces& interfaces = TheInterfaces();
+    std::lock_guard<std::mutex> lock(interfaces.mutex);
+    interfaces.live.emplace(created.get(), std::move(created));
+    return TRUE;
+}
+
+BOOL HostWinUsbFree(WINUSB_INTERFACE_HANDLE handle) {
+    std::unique_ptr<HostInterface> freed;
+    {
+        Interfaces& interfaces = TheInterfaces();
+        std::lock_guard<std::mutex> lock(interfaces.mutex);
+        auto it = interfaces.live.find(handle);
+        if (it == interfaces.live.end()) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return FALSE;
+        }
+        freed = std::move(it->second);
+        interfaces.live.erase(it);
+    }
+    HostDeviceFile& file = *freed->file;
+    file.CancelAndDrain(false);
+    std::lock_guard<std::mutex> lock(file.mutex);
+    if (file.claimed && file.handle != nullptr) libusb_release_interface(file.handle, 0);
+    file.claimed = false;
+    return TRUE;
+}
+
+BOOL HostWinUsbQueryInterfaceSettings(WINUSB_INTERFACE_HANDLE handle, UCHAR alternate,
+                                      PUSB_INTERFACE_DESCRIPTOR descriptor) {
+    auto file = FileOf(handle);
+    if (!file) return FALSE;
+    libusb_config_descriptor* config = nullptr;
+    const libusb_interface_descriptor* setting = Setting(file->handle, alternate, &config);
+    if (setting != nullptr) {
+        *descriptor = USB_INTERFACE_DESCRIPTOR{setting->bLength,
+                                               setting->bDescriptorType,
+                                               setting->bInterfaceNumber,
+                                               setting->bAlternateSetting,
+                                               setting->bNumEndpoints,
+                                               setting->bInterfaceClass,
+                                               setting->bInterfaceSubClass,
+                                               setting->bInterfaceProtocol,
+                                               setting->iInterface};
+    }
+    if (config != nullptr) libusb_free_config_descriptor(config);
+    return setting != nullptr ? TRUE : FALSE;
+}
+
+BOOL HostWinUsbQueryPipe(WINUSB_INTERFACE_HANDLE handle, UCHAR alternate, UCHAR pipeIndex,
+                         PWINUSB_PIPE_INFORMATION pipe) {
+    auto file = FileOf(handle);
+    if (!file) return FALSE;
+    libusb_config_descriptor* config = nullptr;
+    const libusb_interface_descriptor* setting = Setting(file->handle, alternate, &config);
+    BOOL found = FALSE;
+    if (setting != nullptr && pipeIndex < setting->bNumEndpoints) {
+        const libusb_endpoint_descriptor& endpoint = setting->endpoint[pipeIndex];
+        // Both count control, isochronous, bulk, interrupt from 0.
+        *pipe = WINUSB_PIPE_INFORMATION{
+            static_cast<USBD_PIPE_TYPE>(endpoint.bmAttributes & LIBUSB_TRANSFER_TYPE_MASK),
+            endpoint.bEndpointAddress, endpoint.wMaxPacketSize, endpoint.bInterval};
+        found = TRUE;
+    } else if (setting != nullptr) {
+        SetLastError(ERROR_NO_MORE_ITEMS);
+    }
+    if (config != nullptr) libusb_free_config_descriptor(config);
+    return found;
+}
+
+BOOL HostWinUsbWritePipe(WINUSB_INTERFACE_HANDLE handle, UCHAR pipeId, const UCHAR* buffer,
+                         ULONG length, PULONG transferred, OVERLAPPED* overlapped) {
+    if (transferred != nullptr) *transferred = 0;
+    auto file = FileOf(handle);
+    if (!file) return FALSE;
+    if ((pipeId & LIBUSB_ENDPOINT_IN) != 0 || (buffer == nullptr && length != 0)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    auto* data = const_cast<unsigned char*>(buffer);
+    if (overlapped == nullptr) {
+        int moved = 0;
+        const int result =
+            libusb_bulk_transfer(file->handle, pipeId, data, static_cast<int>(length), &moved, 0);
+        if (transferred != nullptr) *transferred = static_cast<ULONG>(moved);
+        if (result != LIBUSB_SUCCESS) {
+            SetLastError(WindowsErrorOfLibusbCall(result));
+            return FALSE;
+        }
+        return TRUE;
+    }
+    libusb_transfer* transfer = libusb_alloc_transfer(0);
+    if (transfer == nullptr) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return FALSE;
+    }
+    auto* write = new Write{file, overlapped};
+    libusb_fill_bulk_transfer(transfer, file->handle, pipeId, data, static_cast<int>(length),
+                              WriteDone, write, 0);
+    std::lock_guard<std::mutex> lock(file->mutex);
+    const int result = file->closed ? LIBUSB_ERROR_OTHER : libusb_submit_transfer(transfer);
+    if (result != LIBUSB_SUCCESS) {
+        delete write;
+        libusb_free_transfer(transfer);
+        SetLastError(file->closed ? ERROR_INVALID_HANDLE : WindowsErrorOfLibusbCall(result));
+        return FALSE;
+    }
+    // The callback takes the file's lock first: it cannot complete the
+    // write before it is counted.
+    file->transfers.push_back(transfer);
+    ++file->inFlight;
+    file->Binding().Started();
+    SetLastError(ERROR_IO_PENDING);
+    return FALSE;
+}
+
+void* RegisterHostUsbNotification(HWND window) {
+    Host* host = Host::Get();
+    if (host == nullptr || libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG) == 0) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return nullptr;
+    }
+    auto registration = std::make_unique<Registration>();
+    registration->window = window;
+    Registration* raw = registration.get();
+    {
+        Registrations& registrations = TheRegistrations();
+        std::lock_guard<std::mutex> lock(registrations.mutex);
+        registrations.all.push_back(std::move(registration));
+    }
+    const int result = libusb_hotplug_register_callback(
+        host->Context(),
+        static_cast<libusb_hotplug_event>(LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED |
+                                          LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT),
+        static_cast<libusb_hotplug_flag>(0), LIBUSB_HOTPLUG_MATCH_ANY, LIBUSB_HOTPLUG_MATCH_ANY,
+        LIBUSB_HOTPLUG_MATCH_ANY, Hotplug, raw, &raw->callback);
+    if (result != LIBUSB_SUCCESS) {
+        SetLastError(WindowsErrorOfLibusbCall(result));
+        return nullptr;
+    }
+    return raw;
+}
+
+bool UnregisterHostUsbNotification(void* registration) {
+    Host* host = Host::Get();
+    Registrations& registrations = TheRegistrations();
+    std::lock_guard<std::mutex> lock(registrations.mutex);
+    for (const auto& candidate : registrations.all) {
+        if (candidate.get() != registration || candidate->callback == 0 || host == nullptr)
+            continue;
+        libusb_hotplug_deregister_callback(host->Context(), candidate->callback);
+        candidate->callback = 0;
+        return true;
+    }
+    return false;
+}
+
+}  // namespace emu

@@ -1,0 +1,469 @@
+#include "tests/host_usb/emulated_usb.h"
+
+#include <umockdev.h>
+
+#include <fcntl.h>
+#include <linux/usbdevice_fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <stdexcept>
+#include <vector>
+
+namespace emulated_usb {
+
+void RunUnderUmockdev(int, char** argv) {
+    const char* preload = std::getenv("LD_PRELOAD");
+    // umockdev_in_mock_environment() says false until a testbed exists.
+    if (preload != nullptr && std::strstr(preload, "libumockdev-preload") != nullptr) return;
+    std::string value = "libumockdev-preload.so.0";
+    if (preload != nullptr && *preload != '\0') value += std::string(":") + preload;
+    setenv("LD_PRELOAD", value.c_str(), 1);
+    // The sanitizer's runtime no longer comes first; it works all the same.
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    std::string options = asan != nullptr ? std::string(asan) + ":" : std::string();
+    setenv("ASAN_OPTIONS", (options + "verify_asan_link_order=0").c_str(), 1);
+    execv("/proc/self/exe", argv);
+    std::perror("re-running under umockdev");
+    std::exit(127);
+}
+
+namespace {
+
+std::string Hex(const std::vector<unsigned char>& bytes) {
+    std::string text;
+    char digits[3];
+    for (unsigned char byte : bytes) {
+        std::snprintf(digits, sizeof digits, "%02x", byte);
+        text += digits;
+    }
+    return text;
+}
+
+void Put16(std::vector<unsigned char>& bytes, unsigned value) {
+    bytes.push_back(static_cast<unsigned char>(value & 0xFF));
+    bytes.push_back(static_cast<unsigned char>(value >> 8));
+}
+
+// Device, configuration, one printer-class interface with bulk in and out;
+// for a hub, its class and one interrupt endpoint.
+std::vector<unsigned char> Descriptors(const DeviceSpec& spec, bool hub = false) {
+    std::vector<unsigned char> d = {18, 1};
+    Put16(d, 0x0200);
+    d.insert(d.end(), {static_cast<unsigned char>(hub ? 9 : 0), 0, 0, 64});
+    Put16(d, spec.vendorId);
+    Put16(d, spec.productId);
+    Put16(d, 0x0100);
+    d.insert(d.end(), {0, 0, static_cast<unsigned char>(spec.serial.empty() ? 0 : 3), 1});
+    d.insert(d.end(), {9, 2});
+    Put16(d, hub ? 9 + 9 + 7 : 9 + 9 + 7 + 7);
+    d.insert(d.end(), {1, 1, 0, 0xE0, 0});
+    if (hub) {
+        d.insert(d.end(), {9, 4, 0, 0, 1, 9, 0, 0, 0});
+        d.insert(d.end(), {7, 5, 0x81, 3, 4, 0, 12});
+        return d;
+    }
+    d.insert(d.end(), {9, 4, 0, 0, 2, 7, 1, 2, 0});
+    d.insert(d.end(), {7, 5, 0x81, 2, 64, 0, 0});
+    d.insert(d.end(), {7, 5, 0x02, 2, 64, 0, 0});
+    return d;
+}
+
+struct Urb {
+    UMockdevIoctlData* data;  // the client's struct usbdevfs_urb, referenced
+    bool completed;
+};
+
+class DeviceImpl : public Device {
+  public:
+    DeviceImpl(DeviceSpec deviceSpec, int number) : spec(std::move(deviceSpec)), devnum(number) {}
+
+    void StallWrite(unsigned long nth) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        stalls.push_back(nth);
+    }
+    void StopReading(bool stopped) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        stoppedReading = stopped;
+    }
+    void StopReadingAfter(unsigned long nth) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        stopAfter = nth;
+    }
+    std::vector<unsigned char> Received() const override {
+        std::lock_guard<std::mutex> lock(mutex);
+        return received;
+    }
+    std::uint64_t ReceivedCount() const override {
+        std::lock_guard<std::mutex> lock(mutex);
+        return received.size();
+    }
+    unsigned long WriteCount() const override {
+        std::lock_guard<std::mutex> lock(mutex);
+        return writes;
+    }
+    int PendingWrites() const override {
+        std::lock_guard<std::mutex> lock(mutex);
+        int pending = 0;
+        for (const auto& client : clients) {
+            for (const Urb& urb : client.second) pending += urb.completed ? 0 : 1;
+        }
+        return pending;
+    }
+    bool DriverBound() const override {
+        std::lock_guard<std::mutex> lock(mutex);
+        return driverBound;
+    }
+    int Detaches() const override {
+        std::lock_guard<std::mutex> lock(mutex);
+        return detaches;
+    }
+    bool WaitForWrites(unsigned long count, std::chrono::milliseconds limit) const override {
+        std::unique_lock<std::mutex> lock(mutex);
+        return changed.wait_for(lock, limit, [&] { return writes >= count; });
+    }
+
+    std::string Name() const { return "1-" + std::to_string(spec.port); }
+    std::string SysPath() const { return "/sys/devices/pci0000:00/0000:00:14.0/usb1/" + Name(); }
+    std::string Node() const {
+        char node[32];
+        std::snprintf(node, sizeof node, "/dev/bus/usb/001/%03d", devnum);
+        return node;
+    }
+
+    std::string Record() const {
+        char number[8];
+        std::snprintf(number, sizeof number, "%03d", devnum);
+        std::string text = "P: " + SysPath().substr(4) + "\nN: bus/usb/001/" + number + "\n";
+        text += "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: BUSNUM=001\nE: DEVNUM=" +
+                std::string(number) + "\nE: DEVNAME=" + Node() + "\n";
+        text += "A: busnum=1\\n\nA: devnum=" + std::to_string(devnum) +
+                "\\n\nA: bConfigurationValue=1\\n\nA: speed=12\\n\n";
+        if (!spec.serial.empty()) text += "A: serial=" + spec.serial + "\\n\n";
+        text += "H: descriptors=" + Hex(Descriptors(spec)) + "\n";
+        return text;
+    }
+
+    // Opens a pseudo-terminal whose slave stands in for the device node.
+    std::string OpenTerminal() {
+        master = posix_openpt(O_RDWR | O_NOCTTY);
+        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
+            throw std::runtime_error("no pseudo-terminal");
+        const std::string slaveName = ptsname(master);
+        slave = open(slaveName.c_str(), O_RDWR | O_NOCTTY);
+        termios raw{};
+        tcgetattr(slave, &raw);
+        cfmakeraw(&raw);
+        tcsetattr(slave, TCSANOW, &raw);
+        tcflow(slave, TCOOFF);
+        return slaveName;
+    }
+
+    // The node polls writable (what libusb waits for) only while a
+    // completed transfer waits to be reaped.
+    void Gate() {
+        bool ready = false;
+        for (const auto& client : clients) {
+            for (const Urb& urb : client.second) ready = ready || urb.completed;
+        }
+        if (ready != gateOpen && slave >= 0) tcflow(slave, ready ? TCOON : TCOOFF);
+        gateOpen = ready;
+    }
+
+    void Pulled() {
+        std::lock_guard<std::mutex> lock(mutex);
+        unplugged = true;
+        // The slave hangs up: libusb's poll sees POLLERR.
+        if (master >= 0) close(master);
+        if (slave >= 0) close(slave);
+        master = slave = -1;
+    }
+
+    gboolean HandleIoctl(UMockdevIoctlClient* client);
+    void Vanished(UMockdevIoctlClient* client) {
+        std::lock_guard<std::mutex> lock(mutex);
+        auto it = clients.find(client);
+        if (it == clients.end()) return;
+        for (Urb& urb : it->second) g_object_unref(urb.data);
+        clients.erase(it);
+        Gate();
+        changed.notify_all();
+    }
+
+    const DeviceSpec spec;
+    const int devnum;
+
+  private:
+    bool Control(usbdevfs_urb* urb, UMockdevIoctlData* buffer);
+    void Bulk(usbdevfs_urb* urb, UMockdevIoctlData* buffer, bool* completed);
+
+    mutable std::mutex mutex;
+    mutable std::condition_variable changed;
+    std::map<UMockdevIoctlClient*, std::deque<Urb>> clients;
+    std::vector<unsigned char> received;
+    std::vector<unsigned long> stalls;
+    unsigned long writes = 0;
+    bool stoppedReading = false;
+    unsigned long stopAfter = 0;
+    bool driverBound = spec.printerDriver;
+    int detaches = 0;
+    bool unplugged = false;
+    int master = -1, slave = -1;
+    bool gateOpen = false;
+};
+
+bool DeviceImpl::Control(usbdevfs_urb* urb, UMockdevIoctlData* buffer) {
+    const unsigned char* setup = buffer->data;
+    const unsigned type = setup[3], index = setup[2];
+    std::vector<unsigned char> answer;
+    if (setup[0] == 0x80 && setup[1] == 6 && type == 3) {  // GET_DESCRIPTOR, string
+        if (index == 0) {
+            answer = {4, 3, 0x09, 0x04};
+        } else if (index == 3 && !spec.serial.empty()) {
+            answer = {static_cast<unsigned char>(2 + 2 * spec.serial.size()), 3};
+            for (char c : spec.serial)
+                answer.insert(answer.end(), {static_cast<unsigned char>(c), 0});
+        }
+    }
+    if (answer.empty()) return false;
+    const std::size_t length = std::min<std::size_t>(answer.size(), setup[6] | (setup[7] << 8));
+    std::memcpy(buffer->data + 8, answer.data(), length);
+    urb->actual_length = static_cast<int>(length);
+    return true;
+}
+
+void DeviceImpl::Bulk(usbdevfs_urb* urb, UMockdevIoctlData* buffer, bool* completed) {
+    ++writes;
+    changed.notify_all();
+    if (std::find(stalls.begin(), stalls.end(), writes) != stalls.end()) {
+        urb->status = -EPIPE;
+        return;
+    }
+    if (stoppedReading || (stopAfter != 0 && writes > stopAfter)) {
+        *completed = false;
+        return;
+    }
+    received.insert(received.end(), buffer->data, buffer->data + urb->buffer_length);
+    urb->actual_length = urb->buffer_length;
+}
+
+gboolean DeviceImpl::HandleIoctl(UMockdevIoctlClient* client) {
+    const gulong request = umockdev_ioctl_client_get_request(client);
+    UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
+    std::lock_guard<std::mutex> lock(mutex);
+    if (unplugged) {
+        umockdev_ioctl_client_complete(client, -1, ENODEV);
+        return TRUE;
+    }
+    const std::size_t size = _IOC_SIZE(request);
+    UMockdevIoctlData* data =
+        size > 0 ? umockdev_ioctl_data_resolve(arg, 0, size, nullptr) : nullptr;
+    long result = 0;
+    int error = 0;
+    switch (request) {
+        case USBDEVFS_GET_CAPABILITIES:
+            *reinterpret_cast<std::uint32_t*>(data->data) = USBDEVFS_CAP_ZERO_PACKET |
+                                                            USBDEVFS_CAP_BULK_CONTINUATION |
+                                                            USBDEVFS_CAP_NO_PACKET_SIZE_LIM;
+            break;
+        case USBDEVFS_CLAIMINTERFACE:
+            if (driverBound) result = -1, error = EBUSY;
+            break;
+        case USBDEVFS_GETDRIVER:
+            if (driverBound) {
+                std::strcpy(reinterpret_cast<usbdevfs_getdriver*>(data->data)->driver, "usblp");
+            } else {
+                result = -1, error = ENODATA;
+            }
+            break;
+        case USBDEVFS_IOCTL: {
+            const int code = reinterpret_cast<usbdevfs_ioctl*>(data->data)->ioctl_code;
+            if (code == static_cast<int>(USBDEVFS_DISCONNECT)) {
+                if (driverBound)
+                    ++detaches;
+                else
+                    result = -1, error = ENODATA;
+                driverBound = false;
+            } else if (code == static_cast<int>(USBDEVFS_CONNECT)) {
+                driverBound = spec.printerDriver;
+            } else {
+                result = -1, error = ENOTTY;
+            }
+            break;
+        }
+        case USBDEVFS_RELEASEINTERFACE:
+        case USBDEVFS_SETINTERFACE:
+        case USBDEVFS_CLEAR_HALT:
+        case USBDEVFS_RESETEP:
+        case USBDEVFS_RESET:
+            break;
+        case USBDEVFS_SUBMITURB: {
+            auto* urb = reinterpret_cast<usbdevfs_urb*>(data->data);
+            UMockdevIoctlData* buffer =
+                umockdev_ioctl_data_resolve(data, offsetof(usbdevfs_urb, buffer),
+                                            static_cast<gsize>(urb->buffer_length), nullptr);
+            urb->status = 0;
+            urb->actual_length = 0;
+            bool completed = true;
+            if (urb->type == USBDEVFS_URB_TYPE_CONTROL) {
+                if (!Control(urb, buffer)) urb->status = -EPIPE;
+            } else if (urb->type == USBDEVFS_URB_TYPE_BULK && urb->endpoint == 0x02) {
+                Bulk(urb, buffer, &completed);
+            } else {
+                result = -1, error = EINVAL;
+                break;
+            }
+            g_object_unref(buffer);
+            clients[client].push_back({data, completed});
+            data = nullptr;  // the queue holds it now
+            break;
+        }
+        case USBDEVFS_DISCARDURB: {
+            const gulong address = *reinterpret_cast<gulong*>(arg->data);
+            result = -1, error = EINVAL;
+            for (Urb& urb : clients[client]) {
+                if (urb.completed || urb.data->client_addr != address) continue;
+                reinterpret_cast<usbdevfs_urb*>(urb.data->data)->status = -ENOENT;
+                urb.completed = true;
+                result = 0, error = 0;
+                break;
+            }
+            break;
+        }
+        case USBDEVFS_REAPURB:
+        case USBDEVFS_REAPURBNDELAY: {
+            auto& queue = clients[client];
+            auto done =
+                std::find_if(queue.begin(), queue.end(), [](const Urb& u) { return u.completed; });
+            if (done == queue.end()) {
+                result = -1, error = EAGAIN;
+            } else {
+                umockdev_ioctl_data_set_ptr(data, 0, done->data);
+                g_object_unref(done->data);
+                queue.erase(done);
+            }
+            break;
+        }
+        default:
+            result = -1, error = ENOTTY;
+    }
+    Gate();
+    changed.notify_all();
+    umockdev_ioctl_client_complete(client, result, error);
+    if (data != nullptr) g_object_unref(data);
+    return TRUE;
+}
+
+gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer device) {
+    return static_cast<DeviceImpl*>(device)->HandleIoctl(client);
+}
+
+void OnVanished(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer device) {
+    static_cast<DeviceImpl*>(device)->Vanished(client);
+}
+
+struct Bus {
+    std::mutex mutex;
+    UMockdevTestbed* testbed = nullptr;
+    std::string root;
+    std::vector<std::shared_ptr<DeviceImpl>> plugged;
+    // Every device ever plugged stays alive: its handler may still be called.
+    std::vector<std::shared_ptr<DeviceImpl>> all;
+    int nextDevnum = 2;
+};
+
+Bus& TheBus() {
+    static Bus* bus = [] {
+        auto* created = new Bus;
+        created->testbed = umockdev_testbed_new();
+        gchar* root = umockdev_testbed_get_root_dir(created->testbed);
+        created->root = root;
+        g_free(root);
+        // The root hub: libusb wants a bus to exist; it has no port.
+        DeviceSpec rootHub;
+        rootHub.vendorId = 0x0001;
+        rootHub.productId = 0x0001;
+        rootHub.serial.clear();
+        const std::string hub =
+            "P: /devices/pci0000:00/0000:00:14.0/usb1\nN: bus/usb/001/001\n"
+            "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: BUSNUM=001\nE: DEVNUM=001\n"
+            "E: DEVNAME=/dev/bus/usb/001/001\n"
+            "A: busnum=1\\n\nA: devnum=1\\n\nA: bConfigurationValue=1\\n\nA: speed=480\\n\n"
+            "H: descriptors=" +
+            Hex(Descriptors(rootHub, true)) + "\n";
+        GError* error = nullptr;
+        if (!umockdev_testbed_add_from_string(created->testbed, hub.c_str(), &error))
+            throw std::runtime_error(error->message);
+        return created;
+    }();
+    return *bus;
+}
+
+}  // namespace
+
+void StartBus() {
+    TheBus();
+}
+
+std::shared_ptr<Device> Plug(const DeviceSpec& spec) {
+    Bus& bus = TheBus();
+    std::lock_guard<std::mutex> lock(bus.mutex);
+    auto device = std::make_shared<DeviceImpl>(spec, bus.nextDevnum++);
+    GError* error = nullptr;
+    if (!umockdev_testbed_add_from_string(bus.testbed, device->Record().c_str(), &error))
+        throw std::runtime_error(error->message);
+    const std::string node = bus.root + device->Node();
+    if (spec.accessible) {
+        unlink(node.c_str());
+        if (symlink(device->OpenTerminal().c_str(), node.c_str()) != 0)
+            throw std::runtime_error("cannot link the device node");
+    } else {
+        chmod(node.c_str(), 0);
+    }
+    UMockdevIoctlBase* handler = umockdev_ioctl_base_new();
+    g_signal_connect(handler, "handle-ioctl", G_CALLBACK(OnIoctl), device.get());
+    g_signal_connect(handler, "client-vanished", G_CALLBACK(OnVanished), device.get());
+    if (!umockdev_testbed_attach_ioctl(bus.testbed, device->Node().c_str(), handler, &error))
+        throw std::runtime_error(error->message);
+    g_object_unref(handler);
+    bus.plugged.push_back(device);
+    bus.all.push_back(device);
+    return device;
+}
+
+void Unplug(const std::shared_ptr<Device>& device) {
+    Bus& bus = TheBus();
+    std::lock_guard<std::mutex> lock(bus.mutex);
+    auto it = std::find(bus.plugged.begin(), bus.plugged.end(), device);
+    if (it == bus.plugged.end()) return;
+    std::shared_ptr<DeviceImpl> pulled = *it;
+    bus.plugged.erase(it);
+    pulled->Pulled();
+    // Without the event first, libusb never hears of the removal.
+    umockdev_testbed_uevent(bus.testbed, pulled->SysPath().c_str(), "remove");
+    umockdev_testbed_remove_device(bus.testbed, pulled->SysPath().c_str());
+}
+
+void UnplugAll() {
+    std::vector<std::shared_ptr<DeviceImpl>> plugged;
+    {
+        Bus& bus = TheBus();
+        std::lock_guard<std::mutex> lock(bus.mutex);
+        plugged = bus.plugged;
+    }
+    for (const auto& device : plugged) Unplug(device);
+}
+
+}  // namespace emulated_usb

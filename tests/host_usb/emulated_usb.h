@@ -1,0 +1,72 @@
+// Emulated USB devices for the host backend's tests and benchmark: umockdev
+// lays out the sysfs tree, the /dev/bus/usb nodes and the uevents that
+// libusb reads, and this process answers the usbdevfs ioctls itself. A
+// cutter keeps every byte written to its bulk-out pipe and can stall, stop
+// reading or be unplugged mid-transfer.
+//
+// The process must run under umockdev's preload library: call
+// RunUnderUmockdev first thing in main().
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace emulated_usb {
+
+// Re-runs the program under the preload library unless it already is;
+// returns only in the re-run process.
+void RunUnderUmockdev(int argc, char** argv);
+
+struct DeviceSpec {
+    std::uint16_t vendorId = 0x2E7A;
+    std::uint16_t productId = 0x4C01;
+    std::string serial = "0001A2";  // empty: no serial string descriptor
+    int port = 1;                   // on the root hub of bus 1
+    // Interface 0 is held by the kernel's printer driver until a program
+    // detaches it.
+    bool printerDriver = false;
+    // The device node refuses to open: no udev rule gave this user access.
+    bool accessible = true;
+};
+
+class Device {
+  public:
+    virtual ~Device() = default;
+
+    // Bulk-out write `nth` (1-based) ends with a stall; the data are not taken.
+    virtual void StallWrite(unsigned long nth) = 0;
+    // Bulk-out writes from now on are taken but never completed, as by a
+    // cutter that stopped reading; false goes back to normal.
+    virtual void StopReading(bool stopped) = 0;
+    // Bulk-out writes after the nth are taken but never completed.
+    virtual void StopReadingAfter(unsigned long nth) = 0;
+
+    virtual std::vector<unsigned char> Received() const = 0;
+    virtual std::uint64_t ReceivedCount() const = 0;
+    virtual unsigned long WriteCount() const = 0;
+    // Bulk-out writes taken and neither completed nor discarded.
+    virtual int PendingWrites() const = 0;
+    // Whether the printer driver holds interface 0 now.
+    virtual bool DriverBound() const = 0;
+    // Times the printer driver was detached.
+    virtual int Detaches() const = 0;
+    // Waits until `count` bulk-out writes were made; false at the limit.
+    virtual bool WaitForWrites(unsigned long count, std::chrono::milliseconds limit) const = 0;
+};
+
+// Lays out the emulated bus (a root hub, no device). libusb looks for the
+// bus when it starts, and its hotplug monitor must start inside the
+// emulation: call this before the code under test touches USB.
+void StartBus();
+
+// Plugs a device in: listed by libusb, and announced to its hotplug monitor.
+std::shared_ptr<Device> Plug(const DeviceSpec& spec);
+// Pulls the device out: transfers in flight end, libusb hears of it.
+void Unplug(const std::shared_ptr<Device>& device);
+// Unplugs every device still plugged in.
+void UnplugAll();
+
+}  // namespace emulated_usb

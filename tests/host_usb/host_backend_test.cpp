@@ -1,0 +1,343 @@
+// The host backend through the Windows functions the program calls:
+// SetupAPI's listing, CreateFileW, WinUSB and completions on the port, with
+// emulated devices behind libusb.
+#include <gtest/gtest.h>
+
+#include <libusb.h>
+
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "platform/emu/control.h"
+#include "platform/emu/host_usb.h"
+#include "platform/win32.h"
+#include "resources/resource.h"
+#include "tests/host_usb/emulated_usb.h"
+#include "tests/support/deadline.h"
+
+namespace {
+
+using emulated_usb::DeviceSpec;
+
+constexpr wchar_t kCutterPath[] =
+    L"\\\\?\\usb#vid_2e7a&pid_4c01#0001a2#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
+
+struct Listed {
+    std::string instanceId;
+    std::wstring path;
+    std::string location;
+};
+
+std::vector<Listed> List() {
+    std::vector<Listed> listed;
+    HDEVINFO set = SetupDiGetClassDevsW(&GUID_DEVINTERFACE_USB_DEVICE, nullptr, nullptr,
+                                        DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    for (DWORD i = 0;; ++i) {
+        SP_DEVINFO_DATA info{};
+        info.cbSize = sizeof info;
+        if (!SetupDiEnumDeviceInfo(set, i, &info)) break;
+        SP_DEVICE_INTERFACE_DATA interface {};
+        interface.cbSize = sizeof interface;
+        SetupDiEnumDeviceInterfaces(set, &info, &GUID_DEVINTERFACE_USB_DEVICE, 0, &interface);
+        std::vector<unsigned char> detailBytes(1024);
+        auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(detailBytes.data());
+        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+        SetupDiGetDeviceInterfaceDetailW(set, &interface, detail, 1024, nullptr, nullptr);
+        char id[256] = {};
+        SetupDiGetDeviceInstanceIdA(set, &info, id, sizeof id, nullptr);
+        char location[512] = {};
+        SetupDiGetDeviceRegistryPropertyA(set, &info, SPDRP_LOCATION_PATHS, nullptr,
+                                          reinterpret_cast<PBYTE>(location), sizeof location,
+                                          nullptr);
+        listed.push_back({id, detail->DevicePath, location});
+    }
+    SetupDiDestroyDeviceInfoList(set);
+    return listed;
+}
+
+// A cutter opened as the program opens it, its writes completing on a port.
+class OpenCutter {
+  public:
+    explicit OpenCutter(const wchar_t* path = kCutterPath) {
+        file = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+        openError = GetLastError();
+        if (file == INVALID_HANDLE_VALUE) return;
+        port = CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 0);
+        CreateIoCompletionPort(file, port, 7, 0);
+        initialized = WinUsb_Initialize(file, &winusb) != FALSE;
+    }
+    ~OpenCutter() {
+        if (winusb != nullptr) WinUsb_Free(winusb);
+        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+        if (port != nullptr) CloseHandle(port);
+    }
+
+    // Starts a write of `size` bytes to pipe 0x02; the last error it left.
+    DWORD Start(std::size_t size) {
+        chunk.assign(size, 0);
+        for (std::size_t i = 0; i < size; ++i) chunk[i] = static_cast<unsigned char>(i * 7);
+        overlapped = OVERLAPPED{};
+        WinUsb_WritePipe(winusb, 0x02, chunk.data(), static_cast<ULONG>(size), nullptr,
+                         &overlapped);
+        return GetLastError();
+    }
+
+    // The completion's error (0 for success) and byte count; fails the test
+    // when nothing arrives within 5 s.
+    DWORD Finish(DWORD* bytes) {
+        ULONG_PTR key = 0;
+        LPOVERLAPPED done = nullptr;
+        const BOOL ok = GetQueuedCompletionStatus(port, bytes, &key, &done, 5000);
+        const DWORD error = ok ? 0 : GetLastError();
+        EXPECT_EQ(done, &overlapped) << "no completion within 5 s";
+        EXPECT_EQ(key, 7u);
+        return error;
+    }
+
+    HANDLE file = INVALID_HANDLE_VALUE;
+    HANDLE port = nullptr;
+    WINUSB_INTERFACE_HANDLE winusb = nullptr;
+    DWORD openError = 0;
+    bool initialized = false;
+    std::vector<unsigned char> chunk;
+    OVERLAPPED overlapped{};
+};
+
+class HostBackend : public testing::Test {
+  protected:
+    void TearDown() override { emulated_usb::UnplugAll(); }
+
+    const Deadline deadline{"a host backend test", std::chrono::seconds(60)};
+};
+
+TEST(HostErrorMapping, LibusbCallResultsBecomeWindowsErrors) {
+    EXPECT_EQ(emu::WindowsErrorOfLibusbCall(LIBUSB_SUCCESS), 0u);
+    EXPECT_EQ(emu::WindowsErrorOfLibusbCall(LIBUSB_ERROR_IO), 31u);
+    EXPECT_EQ(emu::WindowsErrorOfLibusbCall(LIBUSB_ERROR_INVALID_PARAM), 87u);
+    EXPECT_EQ(emu::WindowsErrorOfLibusbCall(LIBUSB_ERROR_ACCESS), 5u);
+    EXPECT_EQ(emu::WindowsErrorOfLibusbCall(LIBUSB_ERROR_NO_DEVICE), 22u);
+    EXPECT_EQ(emu::WindowsErrorOfLibusbCall(LIBUSB_ERROR_NOT_FOUND), 1168u);
+    EXPECT_EQ(emu::WindowsErrorOfLibusbCall(LIBUSB_ERROR_BUSY), 170u);
+    EXPECT_EQ(emu::WindowsErrorOfLibusbCall(LIBUSB_ERROR_TIMEOUT), 121u);
+    EXPECT_EQ(emu::WindowsErrorOfLibusbCall(LIBUSB_ERROR_OVERFLOW), 31u);
+    EXPECT_EQ(emu::WindowsErrorOfLibusbCall(LIBUSB_ERROR_PIPE), 31u);
+    EXPECT_EQ(emu::WindowsErrorOfLibusbCall(LIBUSB_ERROR_INTERRUPTED), 995u);
+    EXPECT_EQ(emu::WindowsErrorOfLibusbCall(LIBUSB_ERROR_NO_MEM), 8u);
+    EXPECT_EQ(emu::WindowsErrorOfLibusbCall(LIBUSB_ERROR_NOT_SUPPORTED), 50u);
+    EXPECT_EQ(emu::WindowsErrorOfLibusbCall(LIBUSB_ERROR_OTHER), 31u);
+}
+
+TEST(HostErrorMapping, TransferStatusesBecomeWindowsErrors) {
+    EXPECT_EQ(emu::WindowsErrorOfTransferStatus(LIBUSB_TRANSFER_COMPLETED), 0u);
+    EXPECT_EQ(emu::WindowsErrorOfTransferStatus(LIBUSB_TRANSFER_ERROR), 31u);
+    EXPECT_EQ(emu::WindowsErrorOfTransferStatus(LIBUSB_TRANSFER_TIMED_OUT), 121u);
+    EXPECT_EQ(emu::WindowsErrorOfTransferStatus(LIBUSB_TRANSFER_CANCELLED), 995u);
+    EXPECT_EQ(emu::WindowsErrorOfTransferStatus(LIBUSB_TRANSFER_STALL), 31u);
+    EXPECT_EQ(emu::WindowsErrorOfTransferStatus(LIBUSB_TRANSFER_NO_DEVICE), 22u);
+    EXPECT_EQ(emu::WindowsErrorOfTransferStatus(LIBUSB_TRANSFER_OVERFLOW), 31u);
+}
+
+TEST_F(HostBackend, ListsEachDeviceWithItsInstanceIdPathAndPortButNotTheRootHub) {
+    DeviceSpec other;
+    other.vendorId = 0x1234;
+    other.productId = 0x5678;
+    other.serial = "AB,1";  // not usable as an instance segment
+    other.port = 4;
+    emulated_usb::Plug(other);
+    emulated_usb::Plug(DeviceSpec{});
+    const auto listed = List();
+    ASSERT_EQ(listed.size(), 2u);
+    EXPECT_EQ(listed[0].instanceId, "USB\\VID_1234&PID_5678\\5&040C5B8C&0&4");
+    EXPECT_EQ(listed[0].location, "PCIROOT(0)#PCI(1400)#USBROOT(1)#USB(4)");
+    EXPECT_EQ(listed[1].instanceId, "USB\\VID_2E7A&PID_4C01\\0001A2");
+    EXPECT_EQ(listed[1].path, kCutterPath);
+    EXPECT_EQ(listed[1].location, "PCIROOT(0)#PCI(1400)#USBROOT(1)#USB(1)");
+}
+
+TEST_F(HostBackend, DeviceWithoutSerialGetsAGeneratedSegment) {
+    DeviceSpec spec;
+    spec.serial.clear();
+    spec.port = 3;
+    emulated_usb::Plug(spec);
+    const auto listed = List();
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed[0].instanceId.rfind("USB\\VID_2E7A&PID_4C01\\5&", 0), 0u)
+        << listed[0].instanceId;
+    EXPECT_EQ(listed[0].instanceId.substr(listed[0].instanceId.size() - 4), "&0&3");
+}
+
+TEST_F(HostBackend, WriteCompletesOnThePortWithItsBytes) {
+    auto cutter = emulated_usb::Plug(DeviceSpec{});
+    List();
+    OpenCutter open;
+    ASSERT_TRUE(open.initialized) << open.openError;
+    EXPECT_EQ(open.Start(1024), static_cast<DWORD>(ERROR_IO_PENDING));
+    DWORD bytes = 0;
+    EXPECT_EQ(open.Finish(&bytes), 0u);
+    EXPECT_EQ(bytes, 1024u);
+    EXPECT_EQ(cutter->Received(), open.chunk);
+}
+
+TEST_F(HostBackend, PipesComeFromTheActiveConfiguration) {
+    emulated_usb::Plug(DeviceSpec{});
+    List();
+    OpenCutter open;
+    ASSERT_TRUE(open.initialized) << open.openError;
+    USB_INTERFACE_DESCRIPTOR descriptor{};
+    ASSERT_TRUE(WinUsb_QueryInterfaceSettings(open.winusb, 0, &descriptor));
+    EXPECT_EQ(descriptor.bNumEndpoints, 2);
+    EXPECT_EQ(descriptor.bInterfaceClass, 7);
+    WINUSB_PIPE_INFORMATION in{}, out{}, none{};
+    ASSERT_TRUE(WinUsb_QueryPipe(open.winusb, 0, 0, &in));
+    ASSERT_TRUE(WinUsb_QueryPipe(open.winusb, 0, 1, &out));
+    EXPECT_EQ(in.PipeId, 0x81);
+    EXPECT_EQ(out.PipeId, 0x02);
+    EXPECT_EQ(out.PipeType, UsbdPipeTypeBulk);
+    EXPECT_EQ(out.MaximumPacketSize, 64);
+    EXPECT_FALSE(WinUsb_QueryPipe(open.winusb, 0, 2, &none));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
+    EXPECT_FALSE(WinUsb_QueryInterfaceSettings(open.winusb, 1, &descriptor));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
+}
+
+TEST_F(HostBackend, StallCompletesWithGenFailure) {
+    auto cutter = emulated_usb::Plug(DeviceSpec{});
+    cutter->StallWrite(1);
+    List();
+    OpenCutter open;
+    ASSERT_TRUE(open.initialized) << open.openError;
+    open.Start(1024);
+    DWORD bytes = 1;
+    EXPECT_EQ(open.Finish(&bytes), static_cast<DWORD>(ERROR_GEN_FAILURE));
+    EXPECT_EQ(bytes, 0u);
+}
+
+TEST_F(HostBackend, UnpluggingCompletesTheWriteInFlightWithBadCommand) {
+    auto cutter = emulated_usb::Plug(DeviceSpec{});
+    cutter->StopReading(true);
+    List();
+    OpenCutter open;
+    ASSERT_TRUE(open.initialized) << open.openError;
+    open.Start(1024);
+    ASSERT_TRUE(cutter->WaitForWrites(1, std::chrono::seconds(5)));
+    emulated_usb::Unplug(cutter);
+    DWORD bytes = 1;
+    EXPECT_EQ(open.Finish(&bytes), static_cast<DWORD>(ERROR_BAD_COMMAND));
+    EXPECT_EQ(bytes, 0u);
+}
+
+TEST_F(HostBackend, ClosingTheHandleCancelsTheWriteInFlight) {
+    auto cutter = emulated_usb::Plug(DeviceSpec{});
+    cutter->StopReading(true);
+    List();
+    OpenCutter open;
+    ASSERT_TRUE(open.initialized) << open.openError;
+    open.Start(1024);
+    ASSERT_TRUE(cutter->WaitForWrites(1, std::chrono::seconds(5)));
+    WinUsb_Free(open.winusb);
+    open.winusb = nullptr;
+    EXPECT_TRUE(CloseHandle(open.file));
+    open.file = INVALID_HANDLE_VALUE;
+    DWORD bytes = 1;
+    EXPECT_EQ(open.Finish(&bytes), static_cast<DWORD>(ERROR_OPERATION_ABORTED));
+    EXPECT_EQ(cutter->PendingWrites(), 0);
+}
+
+TEST_F(HostBackend, PrinterDriverIsDetachedWhileInitializedAndReattachedAfter) {
+    DeviceSpec spec;
+    spec.printerDriver = true;
+    auto cutter = emulated_usb::Plug(spec);
+    List();
+    {
+        OpenCutter open;
+        ASSERT_TRUE(open.initialized) << GetLastError();
+        EXPECT_FALSE(cutter->DriverBound());
+        EXPECT_EQ(cutter->Detaches(), 1);
+    }
+    EXPECT_TRUE(cutter->DriverBound());
+}
+
+TEST_F(HostBackend, DeviceNodeWithoutAccessGivesAccessDenied) {
+    DeviceSpec spec;
+    spec.accessible = false;
+    emulated_usb::Plug(spec);
+    // Root may open anything: without these it is held to the node's mode
+    // bits like anyone else (capabilities are per thread; the test ends here).
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct caps[2] = {};
+    syscall(SYS_capget, &header, caps);
+    caps[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+    syscall(SYS_capset, &header, caps);
+    const auto listed = List();
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed[0].instanceId, "USB\\VID_2E7A&PID_4C01\\0001A2");  // read from sysfs
+    OpenCutter open;
+    EXPECT_EQ(open.file, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(open.openError, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    caps[0].effective = caps[0].permitted;
+    syscall(SYS_capset, &header, caps);
+}
+
+TEST_F(HostBackend, UnknownPathIsNotFound) {
+    emulated_usb::Plug(DeviceSpec{});
+    OpenCutter open(L"\\\\?\\usb#vid_2e7a&pid_4c01#999#{a5dcbf10-6530-11d2-901f-00c04fb951ed}");
+    EXPECT_EQ(open.file, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(open.openError, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+}  // namespace
+
+namespace {
+
+INT_PTR CALLBACK IgnoreAll(HWND, UINT, WPARAM, LPARAM) {
+    return FALSE;
+}
+
+// The next WM_DEVICECHANGE posted to this thread: its event and device
+// path; event 0 when none came within 5 s.
+std::pair<WPARAM, std::wstring> NextDeviceChange() {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (std::chrono::steady_clock::now() < until) {
+        MSG message{};
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message != WM_DEVICECHANGE) continue;
+            const auto* record =
+                reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(message.lParam);
+            return {message.wParam, record->dbcc_name};
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return {0, L""};
+}
+
+TEST_F(HostBackend, RegisteredWindowHearsOfArrivalAndRemoval) {
+    emu::UseScriptedDesktop();
+    InitCommonControls();  // the dialog has a progress bar
+    HWND window = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_PROGRESS),
+                                     nullptr, IgnoreAll, 0);
+    ASSERT_NE(window, nullptr);
+    DEV_BROADCAST_DEVICEINTERFACE_W filter{};
+    filter.dbcc_size = sizeof filter;
+    filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    filter.dbcc_classguid = GUID_DEVINTERFACE_USB_DEVICE;
+    HDEVNOTIFY registration =
+        RegisterDeviceNotificationW(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+    ASSERT_NE(registration, nullptr);
+    auto cutter = emulated_usb::Plug(DeviceSpec{});
+    EXPECT_EQ(NextDeviceChange(),
+              std::make_pair(WPARAM{DBT_DEVICEARRIVAL}, std::wstring(kCutterPath)));
+    emulated_usb::Unplug(cutter);
+    EXPECT_EQ(NextDeviceChange(),
+              std::make_pair(WPARAM{DBT_DEVICEREMOVECOMPLETE}, std::wstring(kCutterPath)));
+    EXPECT_TRUE(UnregisterDeviceNotification(registration));
+    DestroyWindow(window);
+}
+
+}  // namespace

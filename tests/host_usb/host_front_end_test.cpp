@@ -1,0 +1,196 @@
+// The whole program (wWinMain and the scripted desktop) against emulated
+// cutters reached through libusb, as on a machine with real ones.
+#include <gtest/gtest.h>
+
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "app/front_end_state.h"
+#include "platform/emu/control.h"
+#include "resources/resource.h"
+#include "tests/host_usb/emulated_usb.h"
+#include "tests/support/deadline.h"
+#include "tests/support/log_watch.h"
+#include "tests/support/temp_folder.h"
+#include "usb/usb_device.h"
+#include "usb/usb_listener.h"
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR commandLine, int show);
+
+namespace {
+
+using emulated_usb::DeviceSpec;
+
+constexpr char kSendError[] = "An error occurred while sending data";
+
+class RealCutters : public testing::Test {
+  protected:
+    void SetUp() override {
+        emu::UseScriptedDesktop();
+        SelectedCutterIndex = -1;
+        // The listener's completion port is a handle for the life of the
+        // process: made here, it is not counted as the run's.
+        QUILL::UsbDevice{usbListener.ioService};
+        handlesBefore = emu::OpenHandleCount();
+    }
+    void TearDown() override {
+        usbListener.connectedCutters.clear();
+        emulated_usb::UnplugAll();
+    }
+
+    int Run(const std::string& job = "") {
+        std::wstring text(job.begin(), job.end());
+        const Deadline deadline(
+            "wWinMain of " +
+                std::string(testing::UnitTest::GetInstance()->current_test_info()->name()),
+            std::chrono::seconds(60));
+        return wWinMain(GetModuleHandleW(nullptr), nullptr, &text[0], SW_SHOWNORMAL);
+    }
+
+    static std::shared_ptr<emulated_usb::Device> Cutter(int port, const std::string& serial,
+                                                        std::uint16_t product = 0x4C01) {
+        DeviceSpec spec;
+        spec.port = port;
+        spec.serial = serial;
+        spec.productId = product;
+        return emulated_usb::Plug(spec);
+    }
+
+    std::string MakeJob(std::size_t size) {
+        std::string bytes(size, '\0');
+        for (std::size_t i = 0; i < size; ++i) {
+            bytes[i] = static_cast<char>((i * 131 + i / 1024) & 0xFF);
+        }
+        WriteWholeFile(jobs / "job.plt", bytes);
+        return jobs / "job.plt";
+    }
+
+    static std::vector<std::string> MessageTexts() {
+        std::vector<std::string> texts;
+        for (const auto& box : emu::MessageBoxes()) texts.push_back(box.text);
+        return texts;
+    }
+
+    static std::string Received(const emulated_usb::Device& cutter) {
+        const auto bytes = cutter.Received();
+        return std::string(bytes.begin(), bytes.end());
+    }
+
+    // Every handle the run opened is closed again (the listener's cutters
+    // hold none while closed).
+    void ExpectNoLeak() {
+        usbListener.connectedCutters.clear();
+        EXPECT_EQ(emu::OpenHandleCount(), handlesBefore);
+    }
+
+    TempFolder jobs;
+    LogWatch log;
+    std::size_t handlesBefore = 0;
+};
+
+TEST_F(RealCutters, CuttersAreListedInPortOrderByModelAndSerialWithoutOtherDevices) {
+    Cutter(3, "1A3", 0x4C05);
+    DeviceSpec other;
+    other.vendorId = 0x1234;
+    other.productId = 0x5678;
+    other.port = 1;
+    emulated_usb::Plug(other);
+    Cutter(2, "1A2");
+    emu::ScriptFileDialog({emu::PressCancel()});
+    EXPECT_EQ(Run(), 2);
+    const auto dialogs = emu::FileDialogs();
+    ASSERT_EQ(dialogs.size(), 1u);
+    EXPECT_EQ(dialogs[0].views.at(0).Control(IDC_OUTPUT)->items,
+              (std::vector<std::wstring>{L"MERLIN (#1A2)", L"MERLIN2 (#1A3)"}));
+}
+
+TEST_F(RealCutters, FileOf100KilobytesArrivesByteForByte) {
+    auto cutter = Cutter(1, "1A2");
+    const std::string job = MakeJob(100 * 1024);
+    EXPECT_EQ(Run(job), 0);
+    EXPECT_EQ(cutter->WriteCount(), 100u);
+    EXPECT_TRUE(Received(*cutter) == ReadWholeFile(job)) << "bytes differ";
+    EXPECT_TRUE(MessageTexts().empty());
+    ExpectNoLeak();
+}
+
+TEST_F(RealCutters, StallInTheMiddleIsReportedAndLogged) {
+    auto cutter = Cutter(1, "1A2");
+    cutter->StallWrite(50);
+    EXPECT_EQ(Run(MakeJob(100 * 1024)), 1);
+    EXPECT_EQ(MessageTexts(), std::vector<std::string>{kSendError});
+    EXPECT_EQ(log.NewRecords().substr(20),
+              "[error]: bool __cdecl TransferFile(const wchar_t *,class std::shared_ptr<class "
+              "QUILL::UsbDevice>) - WinUsb_WritePipe failed (31) after 50176 of 102400 bytes (A "
+              "device attached to the system is not functioning.\r\r\n)\r\n");
+    EXPECT_EQ(cutter->ReceivedCount(), 49u * 1024);
+    ExpectNoLeak();
+}
+
+TEST_F(RealCutters, UnpluggingInTheMiddleFailsWithoutHangOrLeak) {
+    auto cutter = Cutter(1, "1A2");
+    emu::ScriptProgress(50, {emu::Call([&] { emulated_usb::Unplug(cutter); })});
+    EXPECT_EQ(Run(MakeJob(100 * 1024)), 1);
+    EXPECT_EQ(MessageTexts(), std::vector<std::string>{kSendError});
+    EXPECT_LT(cutter->ReceivedCount(), 100u * 1024);
+    ExpectNoLeak();
+}
+
+TEST_F(RealCutters, CancelOnACutterThatStoppedReadingCancelsTheWriteInFlight) {
+    auto cutter = Cutter(1, "1A2");
+    cutter->StopReadingAfter(30);
+    // The click is processed by the loop that waits for write 31, which the
+    // cutter took and never completes.
+    emu::ScriptProgress(30, {emu::PressCancel()});
+    EXPECT_EQ(Run(MakeJob(100 * 1024)), 1);
+    EXPECT_TRUE(MessageTexts().empty());
+    EXPECT_EQ(cutter->WriteCount(), 31u);
+    EXPECT_EQ(cutter->PendingWrites(), 0);
+    EXPECT_EQ(cutter->ReceivedCount(), 30u * 1024);
+    ExpectNoLeak();
+}
+
+TEST_F(RealCutters, CutterPluggedInWhileTheDialogIsOpenAppearsAfterRefresh) {
+    Cutter(3, "3");
+    emu::ScriptFileDialog(
+        {emu::Call([] { Cutter(1, "1", 0x4C05); }), emu::PressRefresh(), emu::PressCancel()});
+    EXPECT_EQ(Run(), 2);
+    const auto views = emu::FileDialogs().at(0).views;
+    EXPECT_EQ(views.front().Control(IDC_OUTPUT)->items,
+              (std::vector<std::wstring>{L"MERLIN (#3)"}));
+    EXPECT_EQ(views.back().Control(IDC_OUTPUT)->items,
+              (std::vector<std::wstring>{L"MERLIN2 (#1)", L"MERLIN (#3)"}));
+}
+
+TEST_F(RealCutters, CutterWithoutPermissionCannotBeOpenedAndTheUserIsTold) {
+    DeviceSpec spec;
+    spec.serial = "1A2";
+    spec.accessible = false;
+    emulated_usb::Plug(spec);
+    // Root opens any node; without these it is held to the node's mode bits
+    // like a user without the udev rule. Capabilities belong to this thread,
+    // which is the one that opens the cutter.
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct caps[2] = {};
+    syscall(SYS_capget, &header, caps);
+    caps[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+    syscall(SYS_capset, &header, caps);
+    const int exitCode = Run(MakeJob(1000));
+    caps[0].effective = caps[0].permitted;
+    syscall(SYS_capset, &header, caps);
+    EXPECT_EQ(exitCode, 1);
+    EXPECT_EQ(MessageTexts(),
+              std::vector<std::string>{"Unable to estabilish communication with the device"});
+    const std::string records = log.NewRecords();
+    EXPECT_NE(records.find("[error]: void __thiscall QUILL::UsbDevice::AsyncOpen(void) - "
+                           "CreateFile PIPE Error\r\r\n failed (5)\r\n"),
+              std::string::npos)
+        << records;
+    ExpectNoLeak();
+}
+
+}  // namespace
