@@ -98,6 +98,7 @@ void VirtualDeviceImpl::Remove() {
     {
         std::lock_guard<std::mutex> lock(mutex);
         present = false;
+        wake.notify_all();
     }
     Abort(nullptr, kRemovedDeviceError);
 }
@@ -247,8 +248,10 @@ void VirtualDeviceImpl::RunEngine() {
     prctl(PR_SET_TIMERSLACK, 1000UL, 0, 0, 0);
     std::unique_lock<std::mutex> lock(mutex);
     for (;;) {
-        wake.wait(lock, [this] { return stopping || !pending.empty(); });
-        if (stopping) return;
+        wake.wait(lock, [this] { return stopping || !pending.empty() || !present; });
+        // An unplugged device takes no more writes: its thread is done once
+        // the last one has ended (the bus keeps the device itself alive).
+        if (stopping || (!present && pending.empty())) return;
         const Clock::time_point due = pending.front().due;
         if (Clock::now() < due) {
             wake.wait_until(lock, due);
