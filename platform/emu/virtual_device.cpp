@@ -101,6 +101,9 @@ void VirtualDeviceImpl::Remove() {
         wake.notify_all();
     }
     Abort(nullptr, kRemovedDeviceError);
+    // No write can start any more (WritePipe checks `present` first), so the
+    // thread ends now: join it rather than leave a finished thread behind.
+    if (engine.joinable()) engine.join();
 }
 
 bool VirtualDeviceImpl::Opened(DWORD* error) {
