@@ -84,7 +84,7 @@ int main(int argc, char** argv) {
     emulated_usb::RunUnderUmockdev(argc, argv);
     std::signal(SIGHUP, SIG_IGN);
     emulated_usb::StartBus();
-    auto cutter = emulated_usb::Plug(emulated_usb::DeviceSpec{});
+    auto cutter = emulated_usb::Plug(emulated_usb::DeviceConfig{});
     // Alternating rounds, so that a busy moment of the machine does not
     // favour one side; the best round of each counts.
     double program = 0, bare = 0;

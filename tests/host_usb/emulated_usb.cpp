@@ -59,14 +59,14 @@ void Put16(std::vector<unsigned char>& bytes, unsigned value) {
 
 // Device, configuration, one printer-class interface with bulk in and out;
 // for a hub, its class and one interrupt endpoint.
-std::vector<unsigned char> Descriptors(const DeviceSpec& spec, bool hub = false) {
+std::vector<unsigned char> Descriptors(const DeviceConfig& config, bool hub = false) {
     std::vector<unsigned char> d = {18, 1};
     Put16(d, 0x0200);
     d.insert(d.end(), {static_cast<unsigned char>(hub ? 9 : 0), 0, 0, 64});
-    Put16(d, spec.vendorId);
-    Put16(d, spec.productId);
+    Put16(d, config.vendorId);
+    Put16(d, config.productId);
     Put16(d, 0x0100);
-    d.insert(d.end(), {0, 0, static_cast<unsigned char>(spec.serial.empty() ? 0 : 3), 1});
+    d.insert(d.end(), {0, 0, static_cast<unsigned char>(config.serial.empty() ? 0 : 3), 1});
     d.insert(d.end(), {9, 2});
     Put16(d, hub ? 9 + 9 + 7 : 9 + 9 + 7 + 7);
     d.insert(d.end(), {1, 1, 0, 0xE0, 0});
@@ -88,7 +88,8 @@ struct Urb {
 
 class DeviceImpl : public Device {
   public:
-    DeviceImpl(DeviceSpec deviceSpec, int number) : spec(std::move(deviceSpec)), devnum(number) {}
+    DeviceImpl(DeviceConfig deviceConfig, int number)
+        : config(std::move(deviceConfig)), devnum(number) {}
 
     void StallWrite(unsigned long nth) override {
         std::lock_guard<std::mutex> lock(mutex);
@@ -135,7 +136,7 @@ class DeviceImpl : public Device {
         return changed.wait_for(lock, limit, [&] { return writes >= count; });
     }
 
-    std::string Name() const { return "1-" + std::to_string(spec.port); }
+    std::string Name() const { return "1-" + std::to_string(config.port); }
     std::string SysPath() const { return "/sys/devices/pci0000:00/0000:00:14.0/usb1/" + Name(); }
     std::string Node() const {
         char node[32];
@@ -151,8 +152,8 @@ class DeviceImpl : public Device {
                 std::string(number) + "\nE: DEVNAME=" + Node() + "\n";
         text += "A: busnum=1\\n\nA: devnum=" + std::to_string(devnum) +
                 "\\n\nA: bConfigurationValue=1\\n\nA: speed=12\\n\n";
-        if (!spec.serial.empty()) text += "A: serial=" + spec.serial + "\\n\n";
-        text += "H: descriptors=" + Hex(Descriptors(spec)) + "\n";
+        if (!config.serial.empty()) text += "A: serial=" + config.serial + "\\n\n";
+        text += "H: descriptors=" + Hex(Descriptors(config)) + "\n";
         return text;
     }
 
@@ -202,7 +203,7 @@ class DeviceImpl : public Device {
         changed.notify_all();
     }
 
-    const DeviceSpec spec;
+    const DeviceConfig config;
     const int devnum;
 
   private:
@@ -217,7 +218,7 @@ class DeviceImpl : public Device {
     unsigned long writes = 0;
     bool stoppedReading = false;
     unsigned long stopAfter = 0;
-    bool driverBound = spec.printerDriver;
+    bool driverBound = config.printerDriver;
     int detaches = 0;
     bool unplugged = false;
     int master = -1, slave = -1;
@@ -231,9 +232,9 @@ bool DeviceImpl::Control(usbdevfs_urb* urb, UMockdevIoctlData* buffer) {
     if (setup[0] == 0x80 && setup[1] == 6 && type == 3) {  // GET_DESCRIPTOR, string
         if (index == 0) {
             answer = {4, 3, 0x09, 0x04};
-        } else if (index == 3 && !spec.serial.empty()) {
-            answer = {static_cast<unsigned char>(2 + 2 * spec.serial.size()), 3};
-            for (char c : spec.serial)
+        } else if (index == 3 && !config.serial.empty()) {
+            answer = {static_cast<unsigned char>(2 + 2 * config.serial.size()), 3};
+            for (char c : config.serial)
                 answer.insert(answer.end(), {static_cast<unsigned char>(c), 0});
         }
     }
@@ -297,7 +298,7 @@ gboolean DeviceImpl::HandleIoctl(UMockdevIoctlClient* client) {
                     result = -1, error = ENODATA;
                 driverBound = false;
             } else if (code == static_cast<int>(USBDEVFS_CONNECT)) {
-                driverBound = spec.printerDriver;
+                driverBound = config.printerDriver;
             } else {
                 result = -1, error = ENOTTY;
             }
@@ -392,7 +393,7 @@ Bus& TheBus() {
         created->root = root;
         g_free(root);
         // The root hub: libusb wants a bus to exist; it has no port.
-        DeviceSpec rootHub;
+        DeviceConfig rootHub;
         rootHub.vendorId = 0x0001;
         rootHub.productId = 0x0001;
         rootHub.serial.clear();
@@ -417,15 +418,15 @@ void StartBus() {
     TheBus();
 }
 
-std::shared_ptr<Device> Plug(const DeviceSpec& spec) {
+std::shared_ptr<Device> Plug(const DeviceConfig& config) {
     Bus& bus = TheBus();
     std::lock_guard<std::mutex> lock(bus.mutex);
-    auto device = std::make_shared<DeviceImpl>(spec, bus.nextDevnum++);
+    auto device = std::make_shared<DeviceImpl>(config, bus.nextDevnum++);
     GError* error = nullptr;
     if (!umockdev_testbed_add_from_string(bus.testbed, device->Record().c_str(), &error))
         throw std::runtime_error(error->message);
     const std::string node = bus.root + device->Node();
-    if (spec.accessible) {
+    if (config.accessible) {
         unlink(node.c_str());
         if (symlink(device->OpenTerminal().c_str(), node.c_str()) != 0)
             throw std::runtime_error("cannot link the device node");

@@ -20,7 +20,7 @@ namespace emulated_usb {
 // returns only in the re-run process.
 void RunUnderUmockdev(int argc, char** argv);
 
-struct DeviceSpec {
+struct DeviceConfig {
     std::uint16_t vendorId = 0x2E7A;
     std::uint16_t productId = 0x4C01;
     std::string serial = "0001A2";  // empty: no serial string descriptor
@@ -63,7 +63,7 @@ class Device {
 void StartBus();
 
 // Plugs a device in: listed by libusb, and announced to its hotplug monitor.
-std::shared_ptr<Device> Plug(const DeviceSpec& spec);
+std::shared_ptr<Device> Plug(const DeviceConfig& config);
 // Pulls the device out: transfers in flight end, libusb hears of it.
 void Unplug(const std::shared_ptr<Device>& device);
 // Unplugs every device still plugged in.

@@ -23,7 +23,7 @@
 
 namespace {
 
-using emulated_usb::DeviceSpec;
+using emulated_usb::DeviceConfig;
 
 constexpr wchar_t kCutterPath[] =
     L"\\\\?\\usb#vid_2e7a&pid_4c01#0001a2#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
@@ -145,13 +145,13 @@ TEST(HostErrorMapping, TransferStatusesBecomeWindowsErrors) {
 }
 
 TEST_F(HostBackend, ListsEachDeviceWithItsInstanceIdPathAndPortButNotTheRootHub) {
-    DeviceSpec other;
+    DeviceConfig other;
     other.vendorId = 0x1234;
     other.productId = 0x5678;
     other.serial = "AB,1";  // not usable as an instance segment
     other.port = 4;
     emulated_usb::Plug(other);
-    emulated_usb::Plug(DeviceSpec{});
+    emulated_usb::Plug(DeviceConfig{});
     const auto listed = List();
     ASSERT_EQ(listed.size(), 2u);
     EXPECT_EQ(listed[0].instanceId, "USB\\VID_1234&PID_5678\\5&040C5B8C&0&4");
@@ -162,10 +162,10 @@ TEST_F(HostBackend, ListsEachDeviceWithItsInstanceIdPathAndPortButNotTheRootHub)
 }
 
 TEST_F(HostBackend, DeviceWithoutSerialGetsAGeneratedSegment) {
-    DeviceSpec spec;
-    spec.serial.clear();
-    spec.port = 3;
-    emulated_usb::Plug(spec);
+    DeviceConfig config;
+    config.serial.clear();
+    config.port = 3;
+    emulated_usb::Plug(config);
     const auto listed = List();
     ASSERT_EQ(listed.size(), 1u);
     EXPECT_EQ(listed[0].instanceId.rfind("USB\\VID_2E7A&PID_4C01\\5&", 0), 0u)
@@ -174,7 +174,7 @@ TEST_F(HostBackend, DeviceWithoutSerialGetsAGeneratedSegment) {
 }
 
 TEST_F(HostBackend, WriteCompletesOnThePortWithItsBytes) {
-    auto cutter = emulated_usb::Plug(DeviceSpec{});
+    auto cutter = emulated_usb::Plug(DeviceConfig{});
     List();
     OpenCutter open;
     ASSERT_TRUE(open.initialized) << open.openError;
@@ -186,7 +186,7 @@ TEST_F(HostBackend, WriteCompletesOnThePortWithItsBytes) {
 }
 
 TEST_F(HostBackend, PipesComeFromTheActiveConfiguration) {
-    emulated_usb::Plug(DeviceSpec{});
+    emulated_usb::Plug(DeviceConfig{});
     List();
     OpenCutter open;
     ASSERT_TRUE(open.initialized) << open.openError;
@@ -208,7 +208,7 @@ TEST_F(HostBackend, PipesComeFromTheActiveConfiguration) {
 }
 
 TEST_F(HostBackend, StallCompletesWithGenFailure) {
-    auto cutter = emulated_usb::Plug(DeviceSpec{});
+    auto cutter = emulated_usb::Plug(DeviceConfig{});
     cutter->StallWrite(1);
     List();
     OpenCutter open;
@@ -220,7 +220,7 @@ TEST_F(HostBackend, StallCompletesWithGenFailure) {
 }
 
 TEST_F(HostBackend, UnpluggingCompletesTheWriteInFlightWithBadCommand) {
-    auto cutter = emulated_usb::Plug(DeviceSpec{});
+    auto cutter = emulated_usb::Plug(DeviceConfig{});
     cutter->StopReading(true);
     List();
     OpenCutter open;
@@ -234,7 +234,7 @@ TEST_F(HostBackend, UnpluggingCompletesTheWriteInFlightWithBadCommand) {
 }
 
 TEST_F(HostBackend, ClosingTheHandleCancelsTheWriteInFlight) {
-    auto cutter = emulated_usb::Plug(DeviceSpec{});
+    auto cutter = emulated_usb::Plug(DeviceConfig{});
     cutter->StopReading(true);
     List();
     OpenCutter open;
@@ -251,9 +251,9 @@ TEST_F(HostBackend, ClosingTheHandleCancelsTheWriteInFlight) {
 }
 
 TEST_F(HostBackend, PrinterDriverIsDetachedWhileInitializedAndReattachedAfter) {
-    DeviceSpec spec;
-    spec.printerDriver = true;
-    auto cutter = emulated_usb::Plug(spec);
+    DeviceConfig config;
+    config.printerDriver = true;
+    auto cutter = emulated_usb::Plug(config);
     List();
     {
         OpenCutter open;
@@ -265,9 +265,9 @@ TEST_F(HostBackend, PrinterDriverIsDetachedWhileInitializedAndReattachedAfter) {
 }
 
 TEST_F(HostBackend, DeviceNodeWithoutAccessGivesAccessDenied) {
-    DeviceSpec spec;
-    spec.accessible = false;
-    emulated_usb::Plug(spec);
+    DeviceConfig config;
+    config.accessible = false;
+    emulated_usb::Plug(config);
     // Root may open anything: without these it is held to the node's mode
     // bits like anyone else (capabilities are per thread; the test ends here).
     __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
@@ -286,7 +286,7 @@ TEST_F(HostBackend, DeviceNodeWithoutAccessGivesAccessDenied) {
 }
 
 TEST_F(HostBackend, UnknownPathIsNotFound) {
-    emulated_usb::Plug(DeviceSpec{});
+    emulated_usb::Plug(DeviceConfig{});
     OpenCutter open(L"\\\\?\\usb#vid_2e7a&pid_4c01#999#{a5dcbf10-6530-11d2-901f-00c04fb951ed}");
     EXPECT_EQ(open.file, INVALID_HANDLE_VALUE);
     EXPECT_EQ(open.openError, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
@@ -330,7 +330,7 @@ TEST_F(HostBackend, RegisteredWindowHearsOfArrivalAndRemoval) {
     HDEVNOTIFY registration =
         RegisterDeviceNotificationW(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
     ASSERT_NE(registration, nullptr);
-    auto cutter = emulated_usb::Plug(DeviceSpec{});
+    auto cutter = emulated_usb::Plug(DeviceConfig{});
     EXPECT_EQ(NextDeviceChange(),
               std::make_pair(WPARAM{DBT_DEVICEARRIVAL}, std::wstring(kCutterPath)));
     emulated_usb::Unplug(cutter);

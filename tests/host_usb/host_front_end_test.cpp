@@ -23,7 +23,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR commandLine, i
 
 namespace {
 
-using emulated_usb::DeviceSpec;
+using emulated_usb::DeviceConfig;
 
 constexpr char kSendError[] = "An error occurred while sending data";
 
@@ -53,11 +53,11 @@ class RealCutters : public testing::Test {
 
     static std::shared_ptr<emulated_usb::Device> Cutter(int port, const std::string& serial,
                                                         std::uint16_t product = 0x4C01) {
-        DeviceSpec spec;
-        spec.port = port;
-        spec.serial = serial;
-        spec.productId = product;
-        return emulated_usb::Plug(spec);
+        DeviceConfig config;
+        config.port = port;
+        config.serial = serial;
+        config.productId = product;
+        return emulated_usb::Plug(config);
     }
 
     std::string MakeJob(std::size_t size) {
@@ -94,7 +94,7 @@ class RealCutters : public testing::Test {
 
 TEST_F(RealCutters, CuttersAreListedInPortOrderByModelAndSerialWithoutOtherDevices) {
     Cutter(3, "1A3", 0x4C05);
-    DeviceSpec other;
+    DeviceConfig other;
     other.vendorId = 0x1234;
     other.productId = 0x5678;
     other.port = 1;
@@ -167,10 +167,10 @@ TEST_F(RealCutters, CutterPluggedInWhileTheDialogIsOpenAppearsAfterRefresh) {
 }
 
 TEST_F(RealCutters, CutterWithoutPermissionCannotBeOpenedAndTheUserIsTold) {
-    DeviceSpec spec;
-    spec.serial = "1A2";
-    spec.accessible = false;
-    emulated_usb::Plug(spec);
+    DeviceConfig config;
+    config.serial = "1A2";
+    config.accessible = false;
+    emulated_usb::Plug(config);
     // Root opens any node; without these it is held to the node's mode bits
     // like a user without the udev rule. Capabilities belong to this thread,
     // which is the one that opens the cutter.
