@@ -29,6 +29,7 @@
 #include "platform/emu/kernel_api.h"
 #include "platform/emu/setupapi_api.h"
 #include "platform/emu/user_api.h"
+#include "platform/emu/winusb_interfaces.h"
 #include "platform/virtual_cutter_names.h"
 
 namespace emu {
@@ -290,29 +291,13 @@ class HostDeviceFile : public OverlappedObject {
     std::vector<libusb_transfer*> transfers;
 };
 
-struct HostInterface {
-    std::shared_ptr<HostDeviceFile> file;
-};
-
-struct Interfaces {
-    std::mutex mutex;
-    std::unordered_map<void*, std::unique_ptr<HostInterface>> live;
-};
-
-Interfaces& TheInterfaces() {
-    static Interfaces* interfaces = new Interfaces;
+WinUsbInterfaces<HostDeviceFile>& TheInterfaces() {
+    static auto* interfaces = new WinUsbInterfaces<HostDeviceFile>;  // used during exit
     return *interfaces;
 }
 
 std::shared_ptr<HostDeviceFile> FileOf(WINUSB_INTERFACE_HANDLE handle) {
-    Interfaces& interfaces = TheInterfaces();
-    std::lock_guard<std::mutex> lock(interfaces.mutex);
-    auto it = interfaces.live.find(handle);
-    if (it == interfaces.live.end() || it->second->file->IsClosed()) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return nullptr;
-    }
-    return it->second->file;
+    return TheInterfaces().FileOf(handle);
 }
 
 struct Write {
@@ -452,9 +437,7 @@ bool IsHostDeviceFile(const std::shared_ptr<KernelObject>& object) {
 }
 
 bool IsHostInterface(WINUSB_INTERFACE_HANDLE handle) {
-    Interfaces& interfaces = TheInterfaces();
-    std::lock_guard<std::mutex> lock(interfaces.mutex);
-    return interfaces.live.count(handle) != 0;
+    return TheInterfaces().Contains(handle);
 }
 
 BOOL HostWinUsbInitialize(const std::shared_ptr<KernelObject>& object,
@@ -480,28 +463,14 @@ BOOL HostWinUsbInitialize(const std::shared_ptr<KernelObject>& object,
         }
         file->claimed = true;
     }
-    auto created = std::make_unique<HostInterface>(HostInterface{file});
-    *interfaceHandle = created.get();
-    Interfaces& interfaces = TheInterfaces();
-    std::lock_guard<std::mutex> lock(interfaces.mutex);
-    interfaces.live.emplace(created.get(), std::move(created));
+    *interfaceHandle = TheInterfaces().Add(file);
     return TRUE;
 }
 
 BOOL HostWinUsbFree(WINUSB_INTERFACE_HANDLE handle) {
-    std::unique_ptr<HostInterface> freed;
-    {
-        Interfaces& interfaces = TheInterfaces();
-        std::lock_guard<std::mutex> lock(interfaces.mutex);
-        auto it = interfaces.live.find(handle);
-        if (it == interfaces.live.end()) {
-            SetLastError(ERROR_INVALID_HANDLE);
-            return FALSE;
-        }
-        freed = std::move(it->second);
-        interfaces.live.erase(it);
-    }
-    HostDeviceFile& file = *freed->file;
+    const std::shared_ptr<HostDeviceFile> freed = TheInterfaces().Remove(handle);
+    if (!freed) return FALSE;
+    HostDeviceFile& file = *freed;
     file.CancelAndDrain(false);
     std::lock_guard<std::mutex> lock(file.mutex);
     if (file.claimed && file.handle != nullptr) libusb_release_interface(file.handle, 0);

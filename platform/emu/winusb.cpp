@@ -8,33 +8,18 @@
 #include "platform/emu/host_usb.h"
 #include "platform/emu/kernel_api.h"
 #include "platform/emu/virtual_device_impl.h"
+#include "platform/emu/winusb_interfaces.h"
 
 namespace emu {
 namespace {
 
-struct WinUsbInterface {
-    std::shared_ptr<DeviceFile> file;
-};
-
-struct Interfaces {
-    std::mutex mutex;
-    std::unordered_map<void*, std::unique_ptr<WinUsbInterface>> live;
-};
-
-Interfaces& TheInterfaces() {
-    static Interfaces* interfaces = new Interfaces;
+WinUsbInterfaces<DeviceFile>& TheInterfaces() {
+    static auto* interfaces = new WinUsbInterfaces<DeviceFile>;  // used during exit
     return *interfaces;
 }
 
 std::shared_ptr<DeviceFile> FileOf(WINUSB_INTERFACE_HANDLE handle) {
-    Interfaces& interfaces = TheInterfaces();
-    std::lock_guard<std::mutex> lock(interfaces.mutex);
-    auto it = interfaces.live.find(handle);
-    if (it == interfaces.live.end() || it->second->file->IsClosed()) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return nullptr;
-    }
-    return it->second->file;
+    return TheInterfaces().FileOf(handle);
 }
 
 // The device behind `handle`, or null with the last error set.
@@ -73,13 +58,7 @@ BOOL WINAPI WinUsb_Initialize(HANDLE deviceHandle, PWINUSB_INTERFACE_HANDLE inte
         SetLastError(emu::kRemovedDeviceError);
         return FALSE;
     }
-    auto created = std::make_unique<emu::WinUsbInterface>(emu::WinUsbInterface{file});
-    *interfaceHandle = created.get();
-    {
-        emu::Interfaces& interfaces = emu::TheInterfaces();
-        std::lock_guard<std::mutex> lock(interfaces.mutex);
-        interfaces.live.emplace(created.get(), std::move(created));
-    }
+    *interfaceHandle = emu::TheInterfaces().Add(file);
     file->Device()->InterfaceOpened();
     return TRUE;
 }
@@ -87,19 +66,9 @@ BOOL WINAPI WinUsb_Initialize(HANDLE deviceHandle, PWINUSB_INTERFACE_HANDLE inte
 BOOL WINAPI WinUsb_Free(WINUSB_INTERFACE_HANDLE interfaceHandle) {
     if (emu::InjectedFailure("WinUsb_Free")) return FALSE;
     if (emu::IsHostInterface(interfaceHandle)) return emu::HostWinUsbFree(interfaceHandle);
-    std::unique_ptr<emu::WinUsbInterface> freed;
-    {
-        emu::Interfaces& interfaces = emu::TheInterfaces();
-        std::lock_guard<std::mutex> lock(interfaces.mutex);
-        auto it = interfaces.live.find(interfaceHandle);
-        if (it == interfaces.live.end()) {
-            SetLastError(ERROR_INVALID_HANDLE);
-            return FALSE;
-        }
-        freed = std::move(it->second);
-        interfaces.live.erase(it);
-    }
-    freed->file->Device()->InterfaceFreed(freed->file.get());
+    const std::shared_ptr<emu::DeviceFile> freed = emu::TheInterfaces().Remove(interfaceHandle);
+    if (!freed) return FALSE;
+    freed->Device()->InterfaceFreed(freed.get());
     return TRUE;
 }
 
