@@ -269,8 +269,7 @@ class Reader {
     bool ReadOnWine(std::string* error) {
         if (Count() != 3 || !Quoted(2)) return false;
         if (lastWasLog) {
-            s.log.back().wineMessage = (*t)[2].text;
-            s.log.back().hasWineMessage = true;
+            s.log.back().wineMessages.push_back((*t)[2].text);
             return true;
         }
         if (s.steps.empty() || s.steps.back().kind != Step::Kind::Expect ||

@@ -81,11 +81,13 @@ struct LogRecord {
     std::string level;  // "error" or "warning"
     std::string context;
     std::string message;
-    std::string wineMessage;  // when it rightly differs under Wine
-    bool hasWineMessage = false;
+    // What Wine may write instead, when it rightly differs; any one of them.
+    std::vector<std::string> wineMessages;
 
-    const std::string& Message(bool underWine) const {
-        return underWine && hasWineMessage ? wineMessage : message;
+    // The messages that are right on this platform.
+    std::vector<std::string> Messages(bool underWine) const {
+        return underWine && !wineMessages.empty() ? wineMessages
+                                                  : std::vector<std::string>{message};
     }
 };
 

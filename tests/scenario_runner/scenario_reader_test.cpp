@@ -46,8 +46,8 @@ TEST(ScenarioReader, ReadsEveryPartOfAScenario) {
     EXPECT_EQ(s.steps[4].Expected(true), "Unable (y.\r\n)");
     EXPECT_EQ(s.exitCode, 1);
     EXPECT_EQ(s.received.at(0).kind, scenario::Received::Kind::Part);
-    EXPECT_EQ(s.log.at(0).Message(false), "a\r\n b");
-    EXPECT_EQ(s.log.at(0).Message(true), "c");
+    EXPECT_EQ(s.log.at(0).Messages(false), std::vector<std::string>{"a\r\n b"});
+    EXPECT_EQ(s.log.at(0).Messages(true), std::vector<std::string>{"c"});
 }
 
 TEST(ScenarioReader, MistakesNameTheirLine) {
@@ -118,6 +118,23 @@ TEST(ScenarioCheck, NumberInALogMessageStandsForDigitsOnly) {
     EXPECT_EQ(scenario::Check(s, seen, "", false).size(), 1u);
     seen.logText = "2026-01-05 09:03:07 [error]: c - after 12x of 9 bytes\r\n";
     EXPECT_EQ(scenario::Check(s, seen, "", false).size(), 1u);
+}
+
+TEST(ScenarioCheck, AnyOfSeveralWineMessagesMatchesUnderWineOnly) {
+    scenario::Scenario s;
+    std::string error;
+    ASSERT_TRUE(scenario::Parse("x",
+                                "exit 1\nlog error \"c\" \"windows\"\n  on wine \"first\"\n"
+                                "  # between them\n  on wine \"second\"\n",
+                                &s, &error))
+        << error;
+    scenario::Observed seen;
+    seen.exitCode = 1;
+    seen.logText = "2026-01-05 09:03:07 [error]: c - second\r\n";
+    EXPECT_TRUE(scenario::Check(s, seen, "", true).empty());
+    EXPECT_EQ(scenario::Check(s, seen, "", false).size(), 1u);
+    seen.logText = "2026-01-05 09:03:07 [error]: c - windows\r\n";
+    EXPECT_EQ(scenario::Check(s, seen, "", true).size(), 1u);
 }
 
 }  // namespace
