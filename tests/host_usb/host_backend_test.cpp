@@ -5,10 +5,6 @@
 
 #include <libusb.h>
 
-#include <linux/capability.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <string>
 #include <thread>
 #include <utility>
@@ -19,6 +15,7 @@
 #include "platform/win32.h"
 #include "resources/resource.h"
 #include "tests/host_usb/emulated_usb.h"
+#include "tests/host_usb/without_file_override.h"
 #include "tests/support/deadline.h"
 
 namespace {
@@ -268,21 +265,13 @@ TEST_F(HostBackend, DeviceNodeWithoutAccessGivesAccessDenied) {
     DeviceConfig config;
     config.accessible = false;
     emulated_usb::Plug(config);
-    // Root may open anything: without these it is held to the node's mode
-    // bits like anyone else (capabilities are per thread; the test ends here).
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct caps[2] = {};
-    syscall(SYS_capget, &header, caps);
-    caps[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
-    syscall(SYS_capset, &header, caps);
+    const WithoutFileOverride asUser;
     const auto listed = List();
     ASSERT_EQ(listed.size(), 1u);
     EXPECT_EQ(listed[0].instanceId, "USB\\VID_2E7A&PID_4C01\\0001A2");  // read from sysfs
     OpenCutter open;
     EXPECT_EQ(open.file, INVALID_HANDLE_VALUE);
     EXPECT_EQ(open.openError, static_cast<DWORD>(ERROR_ACCESS_DENIED));
-    caps[0].effective = caps[0].permitted;
-    syscall(SYS_capset, &header, caps);
 }
 
 TEST_F(HostBackend, UnknownPathIsNotFound) {

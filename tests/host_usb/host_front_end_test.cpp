@@ -2,10 +2,6 @@
 // cutters reached through libusb, as on a machine with real ones.
 #include <gtest/gtest.h>
 
-#include <linux/capability.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <string>
 #include <vector>
 
@@ -13,13 +9,12 @@
 #include "platform/emu/control.h"
 #include "resources/resource.h"
 #include "tests/host_usb/emulated_usb.h"
-#include "tests/support/deadline.h"
+#include "tests/host_usb/without_file_override.h"
 #include "tests/support/log_watch.h"
+#include "tests/support/run_program.h"
 #include "tests/support/temp_folder.h"
 #include "usb/usb_device.h"
 #include "usb/usb_listener.h"
-
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR commandLine, int show);
 
 namespace {
 
@@ -43,12 +38,11 @@ class RealCutters : public testing::Test {
     }
 
     int Run(const std::string& job = "") {
-        std::wstring text(job.begin(), job.end());
-        const Deadline deadline(
+        return RunProgram(
+            std::wstring(job.begin(), job.end()),
             "wWinMain of " +
                 std::string(testing::UnitTest::GetInstance()->current_test_info()->name()),
             std::chrono::seconds(60));
-        return wWinMain(GetModuleHandleW(nullptr), nullptr, &text[0], SW_SHOWNORMAL);
     }
 
     static std::shared_ptr<emulated_usb::Device> Cutter(int port, const std::string& serial,
@@ -171,17 +165,12 @@ TEST_F(RealCutters, CutterWithoutPermissionCannotBeOpenedAndTheUserIsTold) {
     config.serial = "1A2";
     config.accessible = false;
     emulated_usb::Plug(config);
-    // Root opens any node; without these it is held to the node's mode bits
-    // like a user without the udev rule. Capabilities belong to this thread,
-    // which is the one that opens the cutter.
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct caps[2] = {};
-    syscall(SYS_capget, &header, caps);
-    caps[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
-    syscall(SYS_capset, &header, caps);
-    const int exitCode = Run(MakeJob(1000));
-    caps[0].effective = caps[0].permitted;
-    syscall(SYS_capset, &header, caps);
+    const std::string job = MakeJob(1000);
+    int exitCode = -1;
+    {
+        const WithoutFileOverride asUser;  // this thread opens the cutter
+        exitCode = Run(job);
+    }
     EXPECT_EQ(exitCode, 1);
     EXPECT_EQ(MessageTexts(),
               std::vector<std::string>{"Unable to estabilish communication with the device"});
