@@ -10,12 +10,10 @@
 #include "platform/emu/control.h"
 #include "platform/emu/virtual_usb.h"
 #include "resources/resource.h"
-#include "tests/support/deadline.h"
 #include "tests/support/log_watch.h"
+#include "tests/support/run_program.h"
 #include "tests/support/temp_folder.h"
 #include "usb/usb_listener.h"
-
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR commandLine, int show);
 
 class FrontEnd : public testing::Test {
   protected:
@@ -30,12 +28,11 @@ class FrontEnd : public testing::Test {
     }
 
     int Run(const std::wstring& commandLine = L"") {
-        std::wstring text = commandLine;
-        const Deadline deadline(
+        return RunProgram(
+            commandLine,
             "wWinMain of " +
                 std::string(testing::UnitTest::GetInstance()->current_test_info()->name()),
             std::chrono::seconds(30));
-        return wWinMain(GetModuleHandleW(nullptr), nullptr, &text[0], SW_SHOWNORMAL);
     }
 
     // A cutter of `product` with `serial` on USB port `port`.

@@ -20,12 +20,10 @@
 #include "resources/resource.h"
 #include "tests/scenario_runner/scenario.h"
 #include "tests/scenario_runner/scenario_check.h"
-#include "tests/support/deadline.h"
 #include "tests/support/log_watch.h"
+#include "tests/support/run_program.h"
 #include "tests/support/temp_folder.h"
 #include "usb/usb_listener.h"
-
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR commandLine, int show);
 
 namespace {
 
@@ -99,12 +97,8 @@ class Player {
             emu::FailCall(fault.function, fault.nth, static_cast<DWORD>(fault.error), fault.times);
         }
         Script();
-        std::wstring commandLine = Wide(scenario::Expand(s.commandLine, jobFolder));
-        {
-            const Deadline deadline("scenario " + s.name, kRunDeadline);
-            observed.exitCode =
-                wWinMain(GetModuleHandleW(nullptr), nullptr, &commandLine[0], SW_SHOWNORMAL);
-        }
+        observed.exitCode = RunProgram(Wide(scenario::Expand(s.commandLine, jobFolder)),
+                                       "scenario " + s.name, kRunDeadline);
         Collect();
         return observed;
     }

@@ -14,11 +14,10 @@
 #include "platform/emu/control.h"
 #include "platform/emu/virtual_usb.h"
 #include "tests/support/deadline.h"
+#include "tests/support/run_program.h"  // wWinMain
 #include "tests/support/log_watch.h"
 #include "tests/support/temp_folder.h"
 #include "usb/usb_listener.h"
-
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR commandLine, int show);
 
 namespace soak {
 namespace {
