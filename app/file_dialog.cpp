@@ -1,6 +1,7 @@
 #include "app/file_dialog.h"
 
 #include <exception>
+#include <type_traits>
 
 #include "app/cutter_list.h"
 #include "app/front_end_state.h"
@@ -22,6 +23,8 @@ std::string* hookFailure = nullptr;
 #if defined(_WIN32) && !defined(_WIN64)
 static_assert(sizeof(OPENFILENAMEW) == 88, "the full record, with pvReserved and FlagsEx");
 #endif
+// The dialog calls the hook as an LPOFNHOOKPROC, __stdcall on 32-bit Windows.
+static_assert(std::is_same<decltype(&OpenDialogHook), LPOFNHOOKPROC>::value, "an LPOFNHOOKPROC");
 
 const char kHookContext[] =
     "unsigned int __stdcall OpenDialogHook(struct HWND__ *,unsigned int,unsigned int,long)";

@@ -1,5 +1,12 @@
 #include "app/transfer.h"
+
+#include <type_traits>
+
 #include "resources/resource.h"
+
+// Windows calls it as a DLGPROC: on 32-bit Windows a wrong calling
+// convention would unbalance the stack at every message.
+static_assert(std::is_same<decltype(&ProgressDialogProc), DLGPROC>::value, "a DLGPROC");
 
 INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {

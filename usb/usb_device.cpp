@@ -9,6 +9,13 @@
 namespace QUILL {
 namespace {
 
+#if defined(_WIN32)
+// WinUSB fills these in place: the interface descriptor is the bytes of the
+// wire format, the pipe record has natural alignment, on either bitness.
+static_assert(sizeof(USB_INTERFACE_DESCRIPTOR) == 9, "USB_INTERFACE_DESCRIPTOR");
+static_assert(sizeof(WINUSB_PIPE_INFORMATION) == 12, "WINUSB_PIPE_INFORMATION");
+#endif
+
 const char kAsyncOpenContext[] = "void __thiscall QUILL::UsbDevice::AsyncOpen(void)";
 
 void LogOpenError(const std::string& message) {

@@ -23,11 +23,19 @@ const char kRegContext[] = "void __thiscall QUILL::UsbManager::RegDeviceNotifica
 constexpr DWORD kInstanceIdCapacity = 1024;
 
 #if defined(_WIN32) && !defined(_WIN64)
-// The record sizes that 32-bit Windows checks.
+// The record sizes that 32-bit Windows checks: SetupAPI refuses a cbSize
+// other than its own with ERROR_INVALID_USER_BUFFER, and the records it
+// fills are laid out for 4-byte pointers.
+static_assert(sizeof(void*) == 4 && sizeof(ULONG_PTR) == 4, "a 32-bit program");
+static_assert(sizeof(DWORD) == 4 && sizeof(WCHAR) == 2, "DWORD, WCHAR");
 static_assert(sizeof(SP_DEVINFO_DATA) == 28, "SP_DEVINFO_DATA");
 static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) == 28, "SP_DEVICE_INTERFACE_DATA");
 static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W) == 6, "SP_DEVICE_INTERFACE_DETAIL_DATA_W");
 static_assert(sizeof(DEV_BROADCAST_DEVICEINTERFACE_W) == 32, "DEV_BROADCAST_DEVICEINTERFACE_W");
+#elif defined(_WIN64)
+// The detail record's cbSize differs by bitness: 6 would be refused here.
+static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W) == 8, "SP_DEVICE_INTERFACE_DETAIL_DATA_W");
+static_assert(sizeof(SP_DEVINFO_DATA) == 32, "SP_DEVINFO_DATA");
 #endif
 
 void LogError(const char* context, const std::string& message) {
