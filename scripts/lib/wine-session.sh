@@ -18,6 +18,13 @@
 #
 # wine_session_end ends the prefix's Wine server and Xvfb; safe to call twice.
 #
+# wine_session_runs_32bit answers whether this machine runs 32-bit programs:
+# some kernels refuse them outright (execve gives ENOEXEC), and no Wine
+# set-up changes that. A stage that needs them asks, and where the answer
+# is no it calls wine_session_skip WHAT, which prints the line
+# "skipped: WHAT: REASON" that scripts/test gathers. BLADEPOST_ASSUME_NO_32BIT=1
+# makes the answer no on any machine, so that the skipping itself is tested.
+#
 # WINE64, WINE32 and WINESERVER name the loaders and the server. Every run
 # must be bounded by `timeout`: a PE32 program without 32-bit Wine, or one
 # stuck in a dialog, must not hang the script. Note that a PE32 program
@@ -28,6 +35,10 @@ WINE64=/usr/lib/wine/wine64
 WINE32=/usr/lib/wine/wine
 WINESERVER=/usr/lib/wine/wineserver64
 wine_session_xvfb_pid=
+# The answer of wine_session_runs_32bit, once known: "yes", or "no" and
+# the reason in wine_session_no_32bit_reason.
+wine_session_32bit=
+wine_session_no_32bit_reason=
 
 wine_session_fail() {
   printf '[wine-session] FAILED: %s\n' "$*" >&2
@@ -89,4 +100,41 @@ wine_session_start() {
     >>"$work/wineboot.log" 2>&1 || wine_session_fail "Wine could not change its registry"
   [[ -d $WINEPREFIX/drive_c/windows/syswow64 ]] ||
     wine_session_fail "the prefix cannot run 32-bit programs (no syswow64)"
+}
+
+wine_session_runs_32bit() {
+  if [[ -z $wine_session_32bit ]]; then
+    wine_session_ask_32bit
+  fi
+  [[ $wine_session_32bit == yes ]]
+}
+
+# Starts the 32-bit loader once, bounded. Only the kernel's refusal is a
+# "no": a loader that is missing, or that runs and fails, is a broken set-up
+# and fails the script.
+wine_session_ask_32bit() {
+  if [[ ${BLADEPOST_ASSUME_NO_32BIT:-} == 1 ]]; then
+    wine_session_32bit=no
+    wine_session_no_32bit_reason="BLADEPOST_ASSUME_NO_32BIT=1 says this machine runs no 32-bit programs"
+    return
+  fi
+  [[ -x $WINE32 ]] || wine_session_fail "32-bit Wine (wine32:i386) is missing: run scripts/setup"
+  local out status=0
+  # Through bash, which reports the kernel's ENOEXEC as it is: timeout alone
+  # would hand the ELF file to /bin/sh as a script (execvp's fallback).
+  out=$(timeout 20 bash -c '"$0" --version' "$WINE32" 2>&1) || status=$?
+  if ((status == 0)) && [[ $out == wine-* ]]; then
+    wine_session_32bit=yes
+  elif ((status == 126)) && [[ $out == *'cannot execute binary file'* ]]; then
+    wine_session_32bit=no
+    wine_session_no_32bit_reason="this machine's kernel refuses 32-bit programs ($WINE32: Exec format error; \`dmesg | grep -i ia-32\` tells)"
+  else
+    wine_session_fail "the 32-bit Wine loader $WINE32 failed ($status): $out"
+  fi
+}
+
+# wine_session_skip WHAT: says that WHAT was not run, and why.
+wine_session_skip() {
+  wine_session_runs_32bit && wine_session_fail "wine_session_skip $1 on a machine that runs 32-bit programs"
+  printf 'skipped: %s: %s\n' "$1" "$wine_session_no_32bit_reason"
 }
