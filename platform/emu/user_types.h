@@ -66,6 +66,15 @@ typedef UINT_PTR(CALLBACK* LPOFNHOOKPROC)(HWND, UINT, WPARAM, LPARAM);
 #define WM_NOTIFY 0x004E
 #define WM_LBUTTONDOWN 0x0201
 #define WM_LBUTTONUP 0x0202
+#define WM_RBUTTONUP 0x0205
+#define WM_MOUSEMOVE 0x0200
+#define WM_SYSCOMMAND 0x0112
+#define WM_ENTERSIZEMOVE 0x0231
+#define WM_EXITSIZEMOVE 0x0232
+
+// System commands (WM_SYSCOMMAND); the low four bits are the system's own.
+#define SC_SIZE 0xF000
+#define SC_MOVE 0xF010
 #define WM_USER 0x0400
 #define WM_APP 0x8000
 

@@ -75,6 +75,11 @@ LRESULT DefaultHandling(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
         case WM_CLOSE:
             DestroyWindow(window);
             return 0;
+        case WM_SYSCOMMAND:
+            if ((wParam & 0xFFF0) == SC_MOVE || (wParam & 0xFFF0) == SC_SIZE) {
+                RunMoveSizeLoop(window);
+            }
+            return 0;
         default:
             return 0;
     }

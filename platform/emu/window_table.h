@@ -69,6 +69,10 @@ std::shared_ptr<WindowKind> KindOf(HWND window);
 // window's text, WM_CLOSE. DefWindowProcW.
 LRESULT DefaultHandling(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
+// The system's move/size loop that DefWindowProcW runs for SC_MOVE and
+// SC_SIZE: modal on the window's thread until the user lets go.
+void RunMoveSizeLoop(HWND window);
+
 // Calls the window's procedure on the calling thread; 0 when it is gone.
 LRESULT CallWindow(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
