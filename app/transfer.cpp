@@ -200,11 +200,15 @@ class Transfer {
 
     // The whole file is sent. A fast cutter completes writes before the loop
     // waits for them, so their progress messages may still be queued: the
-    // bar should show the last one before it goes. The file is sent whatever
-    // happens here: the wait ends, without failing the transfer, as soon as
-    // the position cannot be shown (not posted, the dialog gone, WM_QUIT).
+    // bar should show the last one before it goes. Any loop may dispatch it,
+    // a nested modal one too (the person moving the dialog, a message box),
+    // so the bar itself is asked after every dispatch, and a message is
+    // waited for only while it still owes that position. The file is sent
+    // whatever happens here: the wait ends, without failing the transfer, as
+    // soon as the position cannot be shown (not posted, the dialog gone,
+    // WM_QUIT).
     void ShowLastPosition(DWORD lastPercent) {
-        while (shownPercent != lastPercent && !positionLost && IsWindow(dialog)) {
+        while (!positionLost && IsWindow(dialog) && BarPosition() != lastPercent) {
             MSG message;
             const BOOL result = GetMessageW(&message, nullptr, 0, 0);
             if (result == -1) return;
@@ -230,10 +234,11 @@ class Transfer {
         }
     }
 
+    DWORD BarPosition() const {
+        return static_cast<DWORD>(SendDlgItemMessageW(dialog, IDC_PROGRESS, PBM_GETPOS, 0, 0));
+    }
+
     void Dispatch(MSG& message) {
-        if (message.message == WM_SETPROGRESS && message.hwnd == dialog) {
-            shownPercent = static_cast<DWORD>(message.wParam);
-        }
         if (!(IsWindow(dialog) && IsDialogMessageW(dialog, &message))) {
             TranslateMessage(&message);
             DispatchMessageW(&message);
@@ -294,7 +299,6 @@ class Transfer {
     std::atomic<bool> writeFailed{false};
     std::atomic<bool> positionLost{false};
     std::uint32_t bytesConfirmed = 0;  // of the chunks the cutter took whole
-    DWORD shownPercent = 0;            // the last position the dialog was sent
     std::unique_ptr<boost::asio::io_service::work> workGuard;
     std::thread worker;
 };
