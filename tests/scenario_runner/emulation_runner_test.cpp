@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <sstream>
+#include <thread>
 
 #include "app/front_end_state.h"
 #include "platform/emu/control.h"
@@ -99,6 +100,7 @@ class Player {
         Script();
         observed.exitCode = RunProgram(Wide(scenario::Expand(s.commandLine, jobFolder)),
                                        "scenario " + s.name, kRunDeadline);
+        if (mover.joinable()) mover.join();
         Collect();
         return observed;
     }
@@ -132,6 +134,37 @@ class Player {
 
     void Unplug(int number) { emu::Unplug(devices.at(number)); }
 
+    // Picks Move from the progress dialog's system menu: its thread enters
+    // the move loop. The person lets go (Enter) once the bar, updated by
+    // that loop, shows `percent`: from another thread, as the loop is modal.
+    void StartMove(int percent) {
+        HWND dialog = nullptr;
+        for (const emu::DialogView& view : emu::ShownDialogs()) {
+            if (view.templateId == IDD_PROGRESS) dialog = view.window;
+        }
+        PostMessageW(dialog, WM_SYSCOMMAND, SC_MOVE, 0);
+        mover = std::thread([this, dialog, percent] {
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            while (!BarReached(percent)) {
+                if (!IsWindow(dialog) || std::chrono::steady_clock::now() >= deadline) {
+                    std::lock_guard<std::mutex> lock(mutex);
+                    observed.problems.push_back("the bar never reached " + std::to_string(percent) +
+                                                "% while the dialog was moved");
+                    break;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            PostMessageW(dialog, WM_KEYDOWN, VK_RETURN, 0);
+            PostMessageW(dialog, WM_KEYUP, VK_RETURN, 0);
+        });
+    }
+
+    static bool BarReached(int percent) {
+        const std::vector<int> positions = emu::ProgressPositions();
+        return std::any_of(positions.begin(), positions.end(),
+                           [percent](int position) { return position >= percent; });
+    }
+
     // Records what the file-open dialog shows now, for Expect step `index`.
     emu::UserAction LookAt(std::size_t index) {
         return emu::Call([this, index] {
@@ -162,6 +195,10 @@ class Player {
             case Kind::Unplug: {
                 const int number = step.number;
                 return emu::Call([this, number] { Unplug(number); });
+            }
+            case Kind::MoveUntil: {
+                const int percent = step.number;
+                return emu::Call([this, percent] { StartMove(percent); });
             }
             default:
                 return emu::Call([] {});
@@ -251,6 +288,7 @@ class Player {
     std::deque<platform::UniqueHandle> locks;  // held open without sharing
     std::mutex mutex;
     scenario::Observed observed;
+    std::thread mover;  // lets go of the dialog being moved
 };
 
 class Scenario : public testing::TestWithParam<std::string> {

@@ -130,7 +130,7 @@ class Reader {
         if (first == "expect") return ReadExpect(error);
         if (first == "on" && Is(1, "wine")) return ReadOnWine(error);
         if (first == "choose" || first == "type" || first == "press" || first == "wait" ||
-            first == "plug" || first == "unplug") {
+            first == "plug" || first == "unplug" || first == "move") {
             return ReadAction(error);
         }
         if (first == "exit") return ReadExit();
@@ -299,11 +299,9 @@ class Reader {
         } else if (verb == "press" && Count() == 2 && PressableHere(Word(1))) {
             step.kind = Step::Kind::Press;
             step.text = Word(1);
-        } else if (verb == "wait" && Is(1, "for") && Count() == 3 && !Word(2).empty() &&
-                   Word(2).back() == '%' &&
-                   ParseNumber(Word(2).substr(0, Word(2).size() - 1), 10, &number) &&
-                   place == Place::Progress) {
-            step.kind = Step::Kind::WaitFor;
+        } else if (((verb == "wait" && Is(1, "for")) || (verb == "move" && Is(1, "until"))) &&
+                   Count() == 3 && ParsePercent(Word(2), &number) && place == Place::Progress) {
+            step.kind = verb == "wait" ? Step::Kind::WaitFor : Step::Kind::MoveUntil;
         } else if ((verb == "plug" || verb == "unplug") && Is(1, "cutter") && Count() == 3 &&
                    ParseNumber(Word(2), 10, &number)) {
             step.kind = verb == "plug" ? Step::Kind::Plug : Step::Kind::Unplug;
@@ -314,6 +312,11 @@ class Reader {
         step.number = static_cast<int>(number);
         Add(step);
         return true;
+    }
+
+    static bool ParsePercent(const std::string& word, unsigned long* number) {
+        return !word.empty() && word.back() == '%' &&
+               ParseNumber(word.substr(0, word.size() - 1), 10, number);
     }
 
     bool PressableHere(const std::string& button) const {

@@ -52,6 +52,9 @@ struct Step {
         WaitFor,       // `number`: the progress bar at or past this percentage
         Plug,          // `number`: the cutter plugged in now
         Unplug,        // `number`: the cutter pulled out now
+        // `number`: the person drags the progress dialog, a modal move loop,
+        // until the bar shows this percentage, then lets go
+        MoveUntil,
     };
     Kind kind = Kind::Begin;
     Place place = Place::FileDialog;

@@ -488,6 +488,21 @@ class Runner {
         return true;
     }
 
+    // Picks Move from the progress dialog's system menu, which puts the
+    // program's thread in the system's modal move loop, and lets go (Enter)
+    // once that loop has shown the bar at the step's percentage.
+    bool MoveUntil(const scenario::Step& step) {
+        if (current == nullptr || !IsWindow(current)) {
+            Problem(step, "the progress dialog was gone before it could be moved");
+            return false;
+        }
+        PostMessageW(current, WM_SYSCOMMAND, SC_MOVE, 0);
+        const bool reached = WaitForBar(step);
+        PostMessageW(current, WM_KEYDOWN, VK_RETURN, 0);
+        PostMessageW(current, WM_KEYUP, VK_RETURN, 0);
+        return reached;
+    }
+
     bool WaitForBar(const scenario::Step& step) {
         const long wanted = step.number;
         const auto deadline = Clock::now() + kPatience;
@@ -577,6 +592,8 @@ class Runner {
                 return Press(step);
             case Kind::WaitFor:
                 return WaitForBar(step);
+            case Kind::MoveUntil:
+                return MoveUntil(step);
             case Kind::Plug:
                 return SetEventOf(step, L"plug");
             case Kind::Unplug:
