@@ -39,6 +39,11 @@ bool KernelObject::Close(DWORD*) {
     return true;
 }
 
+bool KernelObject::CancelIo(DWORD* error) {
+    *error = ERROR_NOT_FOUND;
+    return false;
+}
+
 HANDLE InsertHandle(std::shared_ptr<KernelObject> object) {
     Table& table = TheTable();
     std::lock_guard<std::mutex> lock(table.mutex);

@@ -22,6 +22,9 @@ class KernelObject {
     // Called once when the last handle to the object is closed; a false
     // result makes CloseHandle fail with `error`, the handle is gone all the same.
     virtual bool Close(DWORD* error);
+    // Ends every request in flight on the object as aborted; false with
+    // ERROR_NOT_FOUND when there was none (CancelIoEx).
+    virtual bool CancelIo(DWORD* error);
     // Overlapped objects only: whether CreateIoCompletionPort may bind them.
     virtual bool IsOverlapped() const { return false; }
 };

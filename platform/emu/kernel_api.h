@@ -13,6 +13,8 @@ BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD byte
                      LPOVERLAPPED overlapped);
 DWORD WINAPI GetFileSize(HANDLE file, LPDWORD fileSizeHigh);
 BOOL WINAPI CloseHandle(HANDLE object);
+// Only all requests of the handle at once: `overlapped` must be null.
+BOOL WINAPI CancelIoEx(HANDLE object, LPOVERLAPPED overlapped);
 
 HANDLE WINAPI CreateIoCompletionPort(HANDLE fileHandle, HANDLE existingPort,
                                      ULONG_PTR completionKey, DWORD numberOfConcurrentThreads);

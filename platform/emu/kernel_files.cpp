@@ -268,6 +268,22 @@ DWORD WINAPI GetFileSize(HANDLE file, LPDWORD fileSizeHigh) {
     return static_cast<DWORD>(size & 0xFFFFFFFFu);
 }
 
+BOOL WINAPI CancelIoEx(HANDLE object, LPOVERLAPPED overlapped) {
+    if (emu::InjectedFailure("CancelIoEx")) return FALSE;
+    auto found = emu::LookupHandle(object);
+    if (found == nullptr) return FALSE;  // ERROR_INVALID_HANDLE, set by the lookup
+    if (overlapped != nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);  // not needed by the program
+        return FALSE;
+    }
+    DWORD error = 0;
+    if (!found->CancelIo(&error)) {
+        SetLastError(error);
+        return FALSE;
+    }
+    return TRUE;
+}
+
 BOOL WINAPI CloseHandle(HANDLE object) {
     if (emu::InjectedFailure("CloseHandle")) return FALSE;
     auto removed = emu::RemoveHandle(object);

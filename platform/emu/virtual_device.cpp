@@ -16,6 +16,10 @@ bool DeviceFile::Close(DWORD* error) {
     return device->FileClosed(this, error);
 }
 
+bool DeviceFile::CancelIo(DWORD* error) {
+    return device->FileCancelled(this, error);
+}
+
 VirtualDeviceImpl::VirtualDeviceImpl(VirtualDeviceConfig deviceConfig, std::wstring devicePath,
                                      std::string id)
     : config(std::move(deviceConfig)), path(std::move(devicePath)), instanceId(std::move(id)) {}
@@ -117,15 +121,25 @@ bool VirtualDeviceImpl::Opened(DWORD* error) {
 }
 
 bool VirtualDeviceImpl::FileClosed(DeviceFile* file, DWORD* error) {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        --openHandles;
+        // A close that fails leaves what is in flight there: nothing but a
+        // cancel ends it.
+        if (closeError != 0) {
+            *error = closeError;
+            return false;
+        }
+    }
     // Closing the handle cancels what is still in flight on it.
     Abort(file, ERROR_OPERATION_ABORTED);
-    std::lock_guard<std::mutex> lock(mutex);
-    --openHandles;
-    if (closeError != 0) {
-        *error = closeError;
-        return false;
-    }
     return true;
+}
+
+bool VirtualDeviceImpl::FileCancelled(DeviceFile* file, DWORD* error) {
+    if (Abort(file, ERROR_OPERATION_ABORTED) != 0) return true;
+    *error = ERROR_NOT_FOUND;
+    return false;
 }
 
 void VirtualDeviceImpl::InterfaceOpened() {
@@ -133,8 +147,8 @@ void VirtualDeviceImpl::InterfaceOpened() {
     ++openInterfaces;
 }
 
-void VirtualDeviceImpl::InterfaceFreed(DeviceFile* file) {
-    Abort(file, ERROR_OPERATION_ABORTED);
+void VirtualDeviceImpl::InterfaceFreed(DeviceFile*) {
+    // WinUsb_Free ends no request: they belong to the file handle.
     std::lock_guard<std::mutex> lock(mutex);
     --openInterfaces;
 }
@@ -227,7 +241,7 @@ BOOL VirtualDeviceImpl::WritePipe(const std::shared_ptr<DeviceFile>& file, UCHAR
     return FALSE;
 }
 
-void VirtualDeviceImpl::Abort(DeviceFile* file, DWORD error) {
+std::size_t VirtualDeviceImpl::Abort(DeviceFile* file, DWORD error) {
     std::vector<Transfer> aborted;
     {
         std::lock_guard<std::mutex> lock(mutex);
@@ -243,6 +257,7 @@ void VirtualDeviceImpl::Abort(DeviceFile* file, DWORD error) {
     }
     for (Transfer& transfer : aborted)
         transfer.file->Binding().Complete(transfer.overlapped, error, 0);
+    return aborted.size();
 }
 
 void VirtualDeviceImpl::RunEngine() {

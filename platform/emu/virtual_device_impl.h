@@ -21,6 +21,7 @@ class DeviceFile : public OverlappedObject {
   public:
     DeviceFile(std::shared_ptr<VirtualDeviceImpl> device, bool overlapped);
     bool Close(DWORD* error) override;
+    bool CancelIo(DWORD* error) override;
 
     const std::shared_ptr<VirtualDeviceImpl>& Device() const { return device; }
     bool IsClosed() const { return closed; }
@@ -56,6 +57,8 @@ class VirtualDeviceImpl : public VirtualDevice {
     void Remove();
     bool Opened(DWORD* error);
     bool FileClosed(DeviceFile* file, DWORD* error);
+    // CancelIoEx on the file: false with ERROR_NOT_FOUND when nothing was in flight.
+    bool FileCancelled(DeviceFile* file, DWORD* error);
     void InterfaceOpened();
     void InterfaceFreed(DeviceFile* file);
     BOOL WritePipe(const std::shared_ptr<DeviceFile>& file, UCHAR pipe, const UCHAR* data,
@@ -81,7 +84,9 @@ class VirtualDeviceImpl : public VirtualDevice {
     const WriteFault* FaultFor(unsigned long write) const;
     void Record(const UCHAR* data, ULONG bytes);
     Clock::time_point DueTime(ULONG bytes);
-    void Abort(DeviceFile* file, DWORD error);
+    // Ends the file's transfers in flight (every file's when null) with
+    // `error`; returns how many.
+    std::size_t Abort(DeviceFile* file, DWORD error);
     void RunEngine();
 
     const VirtualDeviceConfig config;
