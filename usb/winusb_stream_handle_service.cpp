@@ -66,6 +66,10 @@ boost::system::error_code winusb_stream_handle_service::close(implementation_typ
     boost::asio::detail::mutex::scoped_lock lock(impl.handle_mutex);
     if (!is_open(impl)) return ec;
     impl.closed_while_assigned = true;
+    // A write in flight ends now, whether or not the close below works:
+    // a handle that fails to close keeps its requests, and a cutter that
+    // stopped reading would never complete one.
+    CancelIoEx(impl.handle.file_handle, nullptr);
     if (impl.handle.winusb_handle != nullptr) {
         WinUsb_Free(impl.handle.winusb_handle);
         impl.handle.winusb_handle = nullptr;
