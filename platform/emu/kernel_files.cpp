@@ -305,6 +305,30 @@ HANDLE OpenFileObject(const std::string& path, DWORD access, DWORD share, DWORD 
 }  // namespace
 }  // namespace emu
 
+namespace emu {
+namespace {
+
+HANDLE CreateFileOf(const std::wstring& path, DWORD access, DWORD share, DWORD disposition,
+                    DWORD flagsAndAttributes) {
+    if (path.empty()) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (IsDevicePath(path)) {
+        DWORD error = ERROR_FILE_NOT_FOUND;
+        auto device = OpenDevice(path, access, flagsAndAttributes, &error);
+        if (!device) {
+            SetLastError(error);
+            return INVALID_HANDLE_VALUE;
+        }
+        return InsertHandle(std::move(device));
+    }
+    return OpenFileObject(NarrowPath(path), access, share, disposition, flagsAndAttributes);
+}
+
+}  // namespace
+}  // namespace emu
+
 HANDLE WINAPI CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode,
                           LPSECURITY_ATTRIBUTES, DWORD creationDisposition,
                           DWORD flagsAndAttributes, HANDLE) {
@@ -313,39 +337,21 @@ HANDLE WINAPI CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
-    std::wstring path(fileName);
-    if (path.empty()) {
-        SetLastError(ERROR_PATH_NOT_FOUND);
-        return INVALID_HANDLE_VALUE;
-    }
-    if (emu::IsDevicePath(path)) {
-        DWORD error = ERROR_FILE_NOT_FOUND;
-        auto device = emu::OpenDevice(path, desiredAccess, flagsAndAttributes, &error);
-        if (!device) {
-            SetLastError(error);
-            return INVALID_HANDLE_VALUE;
-        }
-        return emu::InsertHandle(std::move(device));
-    }
-    return emu::OpenFileObject(emu::NarrowPath(path), desiredAccess, shareMode, creationDisposition,
-                               flagsAndAttributes);
+    return emu::CreateFileOf(fileName, desiredAccess, shareMode, creationDisposition,
+                             flagsAndAttributes);
 }
 
-// The emulation's narrow file names are the host's UTF-8 bytes, as
-// SHGetFolderPathA gives them.
+// Faults are counted apart from CreateFileW's: they are separate functions.
 HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
-                          LPSECURITY_ATTRIBUTES securityAttributes, DWORD creationDisposition,
-                          DWORD flagsAndAttributes, HANDLE templateFile) {
+                          LPSECURITY_ATTRIBUTES, DWORD creationDisposition,
+                          DWORD flagsAndAttributes, HANDLE) {
+    if (emu::InjectedFailure("CreateFileA")) return INVALID_HANDLE_VALUE;
     if (fileName == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
-    const int length = MultiByteToWideChar(CP_UTF8, 0, fileName, -1, nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(length > 0 ? length : 1), L'\0');
-    if (length > 0) MultiByteToWideChar(CP_UTF8, 0, fileName, -1, &wide[0], length);
-    wide.resize(wide.size() - 1);  // the terminator
-    return CreateFileW(wide.c_str(), desiredAccess, shareMode, securityAttributes,
-                       creationDisposition, flagsAndAttributes, templateFile);
+    return emu::CreateFileOf(emu::WidePath(fileName), desiredAccess, shareMode, creationDisposition,
+                             flagsAndAttributes);
 }
 
 BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead,
