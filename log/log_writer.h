@@ -2,12 +2,13 @@
 // output, so a reporting thread only formats and posts.
 #pragma once
 
-#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
 
 #include <boost/asio/io_service.hpp>
+
+#include "log/log_file.h"
 
 class LogWriter {
   public:
@@ -19,10 +20,11 @@ class LogWriter {
     LogWriter(const LogWriter&) = delete;
     LogWriter& operator=(const LogWriter&) = delete;
 
-    // Queues: (re)open `path` for output, truncated. A failure leaves the
-    // stream failed and is not reported.
+    // Queues: (re)open `path` for output, truncated (LogFile::Open). A
+    // failure or refusal leaves the file closed and is not reported.
     void Open(const std::string& path);
-    // Queues: `text` to standard output, then to the file, then a flush of the file.
+    // Queues: `text` to standard output, then to the file, which holds no
+    // buffer of its own: the text reaches the system before the next job.
     void Write(std::string text);
 
   private:
@@ -31,5 +33,5 @@ class LogWriter {
     boost::asio::io_service service;
     std::unique_ptr<boost::asio::io_service::work> workGuard;
     std::thread worker;
-    std::ofstream file;
+    LogFile file;
 };

@@ -2,10 +2,7 @@
 
 namespace platform {
 
-std::string TextModeBytes(std::string text) {
-#ifdef _WIN32
-    return text;
-#else
+std::string WithCarriageReturns(const std::string& text) {
     std::string out;
     out.reserve(text.size() + text.size() / 32 + 2);
     for (char c : text) {
@@ -13,6 +10,13 @@ std::string TextModeBytes(std::string text) {
         out.push_back(c);
     }
     return out;
+}
+
+std::string TextModeBytes(std::string text) {
+#ifdef _WIN32
+    return text;
+#else
+    return WithCarriageReturns(text);
 #endif
 }
 

@@ -6,9 +6,13 @@
 
 namespace platform {
 
-// The bytes a text-mode stream of the Windows C runtime would write for
-// `text`: every line feed becomes carriage return plus line feed. The Windows
-// build leaves that to its own text-mode streams and returns `text` unchanged.
+// The bytes a text-mode stream of the Windows C runtime writes for `text`:
+// every line feed becomes carriage return plus line feed.
+std::string WithCarriageReturns(const std::string& text);
+
+// The bytes to hand a text-mode standard stream for `text`. The Windows
+// build leaves the line ends to its own text-mode streams and returns `text`
+// unchanged; the Linux build returns WithCarriageReturns(text).
 std::string TextModeBytes(std::string text);
 
 // Thread-safe local-time breakdown of `time`.

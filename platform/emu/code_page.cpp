@@ -1,5 +1,6 @@
 #include <string>
 
+#include "platform/emu/devices.h"
 #include "platform/emu/faults.h"
 #include "platform/emu/kernel_api.h"
 
@@ -48,6 +49,10 @@ std::wstring FromUtf8(const unsigned char* text, std::size_t length) {
 }
 
 }  // namespace
+
+std::wstring emu::WidePath(const std::string& path) {
+    return FromUtf8(reinterpret_cast<const unsigned char*>(path.data()), path.size());
+}
 
 int WINAPI MultiByteToWideChar(UINT codePage, DWORD, LPCSTR multiByteStr, int multiByteCount,
                                LPWSTR wideCharStr, int wideCharCount) {

@@ -25,5 +25,8 @@ std::shared_ptr<KernelObject> OpenDevice(const std::wstring& path, DWORD access,
 
 // Converts a wide path to the UTF-8 bytes POSIX calls take.
 std::string NarrowPath(const std::wstring& path);
+// The reverse, for the narrow (A) functions: the emulation's narrow file
+// names are the host's UTF-8 bytes, as SHGetFolderPathA gives them.
+std::wstring WidePath(const std::string& path);
 
 }  // namespace emu

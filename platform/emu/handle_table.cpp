@@ -30,6 +30,21 @@ bool KernelObject::Read(void*, DWORD, DWORD*, DWORD* error) {
     return false;
 }
 
+bool KernelObject::Write(const void*, DWORD, DWORD*, DWORD* error) {
+    *error = ERROR_INVALID_FUNCTION;
+    return false;
+}
+
+bool KernelObject::Truncate(DWORD* error) {
+    *error = ERROR_INVALID_FUNCTION;
+    return false;
+}
+
+bool KernelObject::Information(BY_HANDLE_FILE_INFORMATION*, DWORD* error) {
+    *error = ERROR_INVALID_FUNCTION;
+    return false;
+}
+
 bool KernelObject::Size(std::uint64_t*, DWORD* error) {
     *error = ERROR_INVALID_FUNCTION;
     return false;

@@ -17,6 +17,14 @@ class KernelObject {
     // Reads at most `size` bytes synchronously. Returns false with the error
     // code in `error`.
     virtual bool Read(void* buffer, DWORD size, DWORD* transferred, DWORD* error);
+    // Writes `size` bytes synchronously; the same contract as Read.
+    virtual bool Write(const void* buffer, DWORD size, DWORD* transferred, DWORD* error);
+    // Ends the object at its current position, for SetEndOfFile.
+    virtual bool Truncate(DWORD* error);
+    // GetFileType's answer; objects that are not files are FILE_TYPE_UNKNOWN.
+    virtual DWORD Type() const { return FILE_TYPE_UNKNOWN; }
+    // For GetFileInformationByHandle.
+    virtual bool Information(BY_HANDLE_FILE_INFORMATION* info, DWORD* error);
     // The object's size in bytes, for GetFileSize.
     virtual bool Size(std::uint64_t* size, DWORD* error);
     // Called once when the last handle to the object is closed; a false

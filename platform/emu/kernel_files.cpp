@@ -1,4 +1,5 @@
-// CreateFileW, ReadFile, GetFileSize and CloseHandle over POSIX files.
+// CreateFile, ReadFile, WriteFile, SetEndOfFile, the file queries and
+// CloseHandle over POSIX files.
 #include <cerrno>
 #include <fcntl.h>
 #include <mutex>
@@ -8,6 +9,7 @@
 
 #include "platform/emu/devices.h"
 #include "platform/emu/faults.h"
+#include "platform/emu/file_information.h"
 #include "platform/emu/kernel_api.h"
 
 namespace emu {
@@ -72,16 +74,15 @@ ShareTable& Shares() {
 
 class FileObject : public KernelObject {
   public:
-    FileObject(int fd, OpenFile file) : fd_(fd), file_(file) {}
+    // `link`: the file is a symbolic link opened as itself (an O_PATH
+    // descriptor), the way FILE_FLAG_OPEN_REPARSE_POINT opens a reparse point.
+    FileObject(int fd, OpenFile file, bool link) : fd_(fd), file_(file), link_(link) {}
     ~FileObject() override {
         if (fd_ >= 0) ::close(fd_);
     }
 
     bool Read(void* buffer, DWORD size, DWORD* transferred, DWORD* error) override {
-        if ((file_.access & GENERIC_READ) == 0) {
-            *error = ERROR_ACCESS_DENIED;
-            return false;
-        }
+        if (!Allowed(GENERIC_READ, error)) return false;
         ssize_t n;
         do {
             n = ::read(fd_, buffer, size);
@@ -91,6 +92,51 @@ class FileObject : public KernelObject {
             return false;
         }
         *transferred = static_cast<DWORD>(n);
+        return true;
+    }
+
+    bool Write(const void* buffer, DWORD size, DWORD* transferred, DWORD* error) override {
+        if (!Allowed(GENERIC_WRITE, error)) return false;
+        const char* bytes = static_cast<const char*>(buffer);
+        DWORD done = 0;
+        while (done < size) {
+            ssize_t n = ::write(fd_, bytes + done, size - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) {
+                *transferred = done;
+                *error = errno == ENOSPC  ? ERROR_DISK_FULL
+                         : errno == EPIPE ? ERROR_NO_DATA  // the reading end is gone
+                                          : ERROR_IO_DEVICE;
+                return false;
+            }
+            done += static_cast<DWORD>(n);
+        }
+        *transferred = done;
+        return true;
+    }
+
+    bool Truncate(DWORD* error) override {
+        if (!Allowed(GENERIC_WRITE, error)) return false;
+        const off_t position = ::lseek(fd_, 0, SEEK_CUR);
+        if (position < 0 || ::ftruncate(fd_, position) != 0) {
+            *error = errno == EFBIG ? ERROR_DISK_FULL : ERROR_INVALID_FUNCTION;
+            return false;
+        }
+        return true;
+    }
+
+    DWORD Type() const override {
+        struct stat info;
+        return ::fstat(fd_, &info) == 0 ? FileTypeOf(info) : FILE_TYPE_UNKNOWN;
+    }
+
+    bool Information(BY_HANDLE_FILE_INFORMATION* information, DWORD* error) override {
+        struct stat info;
+        if (::fstat(fd_, &info) != 0) {
+            *error = ERROR_IO_DEVICE;
+            return false;
+        }
+        *information = DescribeFile(info);
         return true;
     }
 
@@ -116,8 +162,17 @@ class FileObject : public KernelObject {
     }
 
   private:
+    // Windows would reach a link's own, empty, data; an O_PATH descriptor
+    // has none, so the emulation refuses all data access to a link.
+    bool Allowed(DWORD access, DWORD* error) const {
+        if ((file_.access & access) != 0 && !link_) return true;
+        *error = ERROR_ACCESS_DENIED;
+        return false;
+    }
+
     int fd_;
     OpenFile file_;
+    bool link_;
 };
 
 bool FolderExists(const std::string& path) {
@@ -134,6 +189,8 @@ DWORD ErrorFromErrno(int error, const std::string& path) {
             return FolderExists(path) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
         case ENOTDIR:
             return ERROR_PATH_NOT_FOUND;
+        case ENXIO:  // a FIFO nobody reads: like a pipe without a server instance
+            return ERROR_FILE_NOT_FOUND;
         case ENAMETOOLONG:
             return ERROR_FILENAME_EXCED_RANGE;
         case EEXIST:
@@ -146,8 +203,11 @@ DWORD ErrorFromErrno(int error, const std::string& path) {
     }
 }
 
-int OpenFlags(DWORD access, DWORD disposition, DWORD* error) {
-    int flags = O_CLOEXEC;
+// Opening never waits on Windows (a FIFO without a reader would block a
+// POSIX open); FILE_FLAG_OPEN_REPARSE_POINT does not follow a final link.
+int OpenFlags(DWORD access, DWORD disposition, DWORD attributes, DWORD* error) {
+    int flags = O_CLOEXEC | O_NONBLOCK;
+    if ((attributes & FILE_FLAG_OPEN_REPARSE_POINT) != 0) flags |= O_NOFOLLOW;
     bool read = (access & GENERIC_READ) != 0, write = (access & GENERIC_WRITE) != 0;
     flags |= read && write ? O_RDWR : write ? O_WRONLY : O_RDONLY;
     switch (disposition) {
@@ -172,35 +232,98 @@ int OpenFlags(DWORD access, DWORD disposition, DWORD* error) {
     return flags;
 }
 
-HANDLE OpenFileObject(const std::string& path, DWORD access, DWORD share, DWORD disposition) {
-    DWORD error = 0;
-    int flags = OpenFlags(access, disposition, &error);
-    if (flags < 0) {
-        SetLastError(error);
-        return INVALID_HANDLE_VALUE;
-    }
+int OpenNoInterrupt(const std::string& path, int flags) {
     int fd;
     do {
         fd = ::open(path.c_str(), flags, 0644);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
+    return fd;
+}
+
+struct Opened {
+    int fd = -1;
+    bool existed = false;  // for OPEN_ALWAYS and CREATE_ALWAYS
+    bool link = false;
+};
+
+Opened OpenPath(const std::string& path, int flags) {
+    Opened opened;
+    const bool creates = (flags & O_CREAT) != 0 && (flags & O_EXCL) == 0;
+    // Creating exclusively first tells whether the file was there, which
+    // Windows reports as ERROR_ALREADY_EXISTS.
+    opened.fd = OpenNoInterrupt(path, creates ? flags | O_EXCL : flags);
+    if (opened.fd < 0 && creates && errno == EEXIST) {
+        opened.existed = true;
+        opened.fd = OpenNoInterrupt(path, flags);
+    }
+    if (opened.fd < 0 && errno == ELOOP && (flags & O_NOFOLLOW) != 0) {
+        struct stat info;
+        if (::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
+            opened.fd = OpenNoInterrupt(path, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+            opened.existed = opened.link = opened.fd >= 0;
+        }
+        if (opened.fd < 0) errno = ELOOP;
+    }
+    // Reads and writes stay synchronous, as on Windows.
+    if (opened.fd >= 0 && !opened.link) {
+        ::fcntl(opened.fd, F_SETFL, ::fcntl(opened.fd, F_GETFL) & ~O_NONBLOCK);
+    }
+    return opened;
+}
+
+HANDLE OpenFileObject(const std::string& path, DWORD access, DWORD share, DWORD disposition,
+                      DWORD attributes) {
+    DWORD error = 0;
+    int flags = OpenFlags(access, disposition, attributes, &error);
+    if (flags < 0) {
+        SetLastError(error);
+        return INVALID_HANDLE_VALUE;
+    }
+    const Opened opened = OpenPath(path, flags);
+    if (opened.fd < 0) {
         SetLastError(ErrorFromErrno(errno, path));
         return INVALID_HANDLE_VALUE;
     }
     struct stat info;
     // A folder opens on POSIX, but not through CreateFile without backup semantics.
-    if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
-        ::close(fd);
+    if (::fstat(opened.fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+        ::close(opened.fd);
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
     OpenFile file{{info.st_dev, info.st_ino}, access, share};
     if (!Shares().TryAdd(file)) {
-        ::close(fd);
+        ::close(opened.fd);
         SetLastError(ERROR_SHARING_VIOLATION);
         return INVALID_HANDLE_VALUE;
     }
-    return InsertHandle(std::make_shared<FileObject>(fd, file));
+    const bool reportsExisting = disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS;
+    SetLastError(reportsExisting && opened.existed ? ERROR_ALREADY_EXISTS : NO_ERROR);
+    return InsertHandle(std::make_shared<FileObject>(opened.fd, file, opened.link));
+}
+
+}  // namespace
+}  // namespace emu
+
+namespace emu {
+namespace {
+
+HANDLE CreateFileOf(const std::wstring& path, DWORD access, DWORD share, DWORD disposition,
+                    DWORD flagsAndAttributes) {
+    if (path.empty()) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (IsDevicePath(path)) {
+        DWORD error = ERROR_FILE_NOT_FOUND;
+        auto device = OpenDevice(path, access, flagsAndAttributes, &error);
+        if (!device) {
+            SetLastError(error);
+            return INVALID_HANDLE_VALUE;
+        }
+        return InsertHandle(std::move(device));
+    }
+    return OpenFileObject(NarrowPath(path), access, share, disposition, flagsAndAttributes);
 }
 
 }  // namespace
@@ -214,22 +337,21 @@ HANDLE WINAPI CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
-    std::wstring path(fileName);
-    if (path.empty()) {
-        SetLastError(ERROR_PATH_NOT_FOUND);
+    return emu::CreateFileOf(fileName, desiredAccess, shareMode, creationDisposition,
+                             flagsAndAttributes);
+}
+
+// Faults are counted apart from CreateFileW's: they are separate functions.
+HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
+                          LPSECURITY_ATTRIBUTES, DWORD creationDisposition,
+                          DWORD flagsAndAttributes, HANDLE) {
+    if (emu::InjectedFailure("CreateFileA")) return INVALID_HANDLE_VALUE;
+    if (fileName == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
-    if (emu::IsDevicePath(path)) {
-        DWORD error = ERROR_FILE_NOT_FOUND;
-        auto device = emu::OpenDevice(path, desiredAccess, flagsAndAttributes, &error);
-        if (!device) {
-            SetLastError(error);
-            return INVALID_HANDLE_VALUE;
-        }
-        return emu::InsertHandle(std::move(device));
-    }
-    return emu::OpenFileObject(emu::NarrowPath(path), desiredAccess, shareMode,
-                               creationDisposition);
+    return emu::CreateFileOf(emu::WidePath(fileName), desiredAccess, shareMode, creationDisposition,
+                             flagsAndAttributes);
 }
 
 BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead,
@@ -248,6 +370,59 @@ BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD byte
         return FALSE;
     }
     if (bytesRead != nullptr) *bytesRead = transferred;
+    return TRUE;
+}
+
+BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten,
+                      LPOVERLAPPED overlapped) {
+    if (emu::InjectedFailure("WriteFile")) return FALSE;
+    if (bytesWritten != nullptr) *bytesWritten = 0;
+    auto object = emu::LookupHandle(file);
+    if (!object) return FALSE;
+    if (overlapped != nullptr || (buffer == nullptr && bytesToWrite != 0)) {
+        SetLastError(ERROR_INVALID_PARAMETER);  // synchronous writes only
+        return FALSE;
+    }
+    DWORD transferred = 0, error = 0;
+    const bool written = object->Write(buffer, bytesToWrite, &transferred, &error);
+    if (bytesWritten != nullptr) *bytesWritten = transferred;
+    if (!written) SetLastError(error);
+    return written ? TRUE : FALSE;
+}
+
+BOOL WINAPI SetEndOfFile(HANDLE file) {
+    if (emu::InjectedFailure("SetEndOfFile")) return FALSE;
+    auto object = emu::LookupHandle(file);
+    if (!object) return FALSE;
+    DWORD error = 0;
+    if (!object->Truncate(&error)) {
+        SetLastError(error);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+DWORD WINAPI GetFileType(HANDLE file) {
+    auto object = emu::LookupHandle(file);
+    if (!object) return FILE_TYPE_UNKNOWN;
+    // FILE_TYPE_UNKNOWN of a valid handle is told apart by NO_ERROR.
+    SetLastError(NO_ERROR);
+    return object->Type();
+}
+
+BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information) {
+    if (emu::InjectedFailure("GetFileInformationByHandle")) return FALSE;
+    auto object = emu::LookupHandle(file);
+    if (!object) return FALSE;
+    if (information == nullptr) {
+        SetLastError(ERROR_NOACCESS);
+        return FALSE;
+    }
+    DWORD error = 0;
+    if (!object->Information(information, &error)) {
+        SetLastError(error);
+        return FALSE;
+    }
     return TRUE;
 }
 

@@ -98,6 +98,9 @@ typedef HINSTANCE HMODULE;
 #define ERROR_GEN_FAILURE 31L
 #define ERROR_SHARING_VIOLATION 32L
 #define ERROR_FILE_EXISTS 80L
+#define ERROR_DISK_FULL 112L
+#define ERROR_ALREADY_EXISTS 183L
+#define ERROR_NO_DATA 232L
 #define ERROR_HANDLE_EOF 38L
 #define ERROR_NOT_SUPPORTED 50L
 #define ERROR_DEV_NOT_EXIST 55L
@@ -136,8 +139,17 @@ typedef HINSTANCE HMODULE;
 #define OPEN_EXISTING 3
 #define OPEN_ALWAYS 4
 #define TRUNCATE_EXISTING 5
+#define FILE_ATTRIBUTE_READONLY 0x00000001UL
+#define FILE_ATTRIBUTE_DIRECTORY 0x00000010UL
+#define FILE_ATTRIBUTE_ARCHIVE 0x00000020UL
 #define FILE_ATTRIBUTE_NORMAL 0x00000080UL
+#define FILE_ATTRIBUTE_REPARSE_POINT 0x00000400UL
+#define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000UL
 #define FILE_FLAG_OVERLAPPED 0x40000000UL
+#define FILE_TYPE_UNKNOWN 0x0000UL
+#define FILE_TYPE_DISK 0x0001UL
+#define FILE_TYPE_CHAR 0x0002UL
+#define FILE_TYPE_PIPE 0x0003UL
 
 // Error texts.
 #define FORMAT_MESSAGE_ALLOCATE_BUFFER 0x00000100UL
@@ -166,6 +178,25 @@ struct SECURITY_ATTRIBUTES {
     BOOL bInheritHandle;
 };
 typedef SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
+
+struct FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+};
+
+struct BY_HANDLE_FILE_INFORMATION {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD dwVolumeSerialNumber;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD nNumberOfLinks;
+    DWORD nFileIndexHigh;
+    DWORD nFileIndexLow;
+};
+typedef BY_HANDLE_FILE_INFORMATION* LPBY_HANDLE_FILE_INFORMATION;
 
 // Only the members the system touches; Windows wraps Offset/OffsetHigh in a
 // union with Pointer, which nothing here uses.

@@ -1,5 +1,7 @@
 // The emulated kernel's file operations fail with the codes Windows gives.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -16,6 +18,18 @@ std::wstring Wide(const std::string& text) {
 HANDLE OpenForReading(const std::string& path, DWORD share = FILE_SHARE_READ) {
     return CreateFileW(Wide(path).c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
                        FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// As the log opens its file: for writing, without following a final link.
+HANDLE OpenAlwaysNoFollow(const std::string& path) {
+    return CreateFileW(Wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       nullptr, OPEN_ALWAYS, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+BY_HANDLE_FILE_INFORMATION Information(HANDLE file) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    EXPECT_TRUE(GetFileInformationByHandle(file, &info));
+    return info;
 }
 
 class KernelFiles : public testing::Test {
@@ -124,6 +138,81 @@ TEST_F(KernelFiles, InjectedFailureHitsExactlyTheNthCall) {
     EXPECT_EQ(emu::CallCount("CreateFileW"), 3u);
     CloseHandle(first);
     CloseHandle(third);
+}
+
+TEST_F(KernelFiles, OpenAlwaysSaysWhetherTheFileWasThere) {
+    HANDLE created = OpenAlwaysNoFollow(folder / "log");
+    ASSERT_NE(created, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(NO_ERROR));
+    HANDLE opened = OpenAlwaysNoFollow(folder / "log");
+    ASSERT_NE(opened, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    CloseHandle(opened);
+    CloseHandle(created);
+}
+
+TEST_F(KernelFiles, ReparsePointFlagOpensTheLinkItself) {
+    WriteWholeFile(folder / "target", "kept");
+    ASSERT_EQ(symlink((folder / "target").c_str(), (folder / "link").c_str()), 0);
+    HANDLE link = OpenAlwaysNoFollow(folder / "link");
+    ASSERT_NE(link, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    EXPECT_EQ(GetFileType(link), FILE_TYPE_DISK);
+    EXPECT_EQ(Information(link).dwFileAttributes, FILE_ATTRIBUTE_REPARSE_POINT);
+    DWORD written = 9;
+    EXPECT_FALSE(WriteFile(link, "x", 1, &written, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(written, 0u);
+    EXPECT_FALSE(SetEndOfFile(link));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    CloseHandle(link);
+    EXPECT_EQ(ReadWholeFile(folder / "target"), "kept");
+}
+
+TEST_F(KernelFiles, HardLinkCountsItsNames) {
+    WriteWholeFile(folder / "target", "kept");
+    ASSERT_EQ(link((folder / "target").c_str(), (folder / "second").c_str()), 0);
+    HANDLE file = OpenAlwaysNoFollow(folder / "second");
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    const BY_HANDLE_FILE_INFORMATION info = Information(file);
+    EXPECT_EQ(info.dwFileAttributes, FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(info.nNumberOfLinks, 2u);
+    EXPECT_EQ(info.nFileSizeLow, 4u);
+    CloseHandle(file);
+    EXPECT_EQ(ReadWholeFile(folder / "target"), "kept");
+}
+
+TEST_F(KernelFiles, FifoOpensWithoutWaitingAndIsAPipe) {
+    ASSERT_EQ(mkfifo((folder / "fifo").c_str(), 0600), 0);
+    EXPECT_EQ(OpenAlwaysNoFollow(folder / "fifo"), INVALID_HANDLE_VALUE);  // nobody reads
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+
+    const int reader = open((folder / "fifo").c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    HANDLE writer = OpenAlwaysNoFollow(folder / "fifo");
+    ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetFileType(writer), FILE_TYPE_PIPE);
+    CloseHandle(writer);
+    close(reader);
+}
+
+TEST_F(KernelFiles, SetEndOfFileCutsAtThePosition) {
+    WriteWholeFile(folder / "log", "old records");
+    HANDLE file = OpenAlwaysNoFollow(folder / "log");
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(SetEndOfFile(file));
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(file, "new\r\n", 5, &written, nullptr));
+    EXPECT_EQ(written, 5u);
+    EXPECT_EQ(ReadWholeFile(folder / "log"), "new\r\n");
+    CloseHandle(file);
+
+    HANDLE reader = OpenForReading(folder / "log", FILE_SHARE_READ | FILE_SHARE_WRITE);
+    EXPECT_FALSE(WriteFile(reader, "x", 1, &written, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_FALSE(SetEndOfFile(reader));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    CloseHandle(reader);
 }
 
 TEST_F(KernelFiles, LastErrorBelongsToEachThread) {

@@ -12,7 +12,7 @@
 
 namespace {
 
-const std::string& LogFile() {
+const std::string& WatchedFile() {
     // Made before the process's Logger, so removed only after it is gone.
     static TempFolder appData;
     static const std::string path = [] {
@@ -27,13 +27,13 @@ const std::string& LogFile() {
 }  // namespace
 
 LogWatch::LogWatch() {
-    LogFile();
+    WatchedFile();
     std::string content;
     start = Barrier(&content).second;
 }
 
 std::string LogWatch::LogFilePath() {
-    return LogFile();
+    return WatchedFile();
 }
 
 std::string LogWatch::NewRecords() {
@@ -51,7 +51,7 @@ std::pair<std::size_t, std::size_t> LogWatch::Barrier(std::string* content) {
                                  << " - " << marker.substr(0, marker.size() - 2);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     for (;;) {
-        *content = ReadWholeFile(LogFile());
+        *content = ReadWholeFile(WatchedFile());
         const std::size_t at = content->find(marker);
         if (at != std::string::npos) {
             const std::size_t lineStart = content->rfind('\n', at);
