@@ -27,35 +27,26 @@ void WakeMessageLoop(HWND dialog) {
     PostMessageW(dialog, WM_NULL, 0, 0);
 }
 
+class Transfer;
+
 // Called once per chunk, on the thread that runs the I/O service.
 class ChunkCallback {
   public:
-    ChunkCallback(std::atomic<bool>* chunkDoneFlag, std::atomic<bool>* abortedFlag,
-                  std::atomic<bool>* failedFlag, std::atomic<bool>* positionLostFlag,
-                  HWND progressDialog, DWORD chunkPercent)
-        : chunkDone(chunkDoneFlag),
+    ChunkCallback(const Transfer* owner, std::atomic<bool>* chunkDoneFlag,
+                  std::atomic<bool>* abortedFlag, std::atomic<bool>* failedFlag,
+                  std::atomic<bool>* positionLostFlag, HWND progressDialog, DWORD chunkPercent)
+        : transfer(owner),
+          chunkDone(chunkDoneFlag),
           aborted(abortedFlag),
           writeFailed(failedFlag),
           positionLost(positionLostFlag),
           dialog(progressDialog),
           percent(chunkPercent) {}
 
-    void operator()(bool ok) const {
-        if (ok || *chunkDone || *aborted) {
-            *chunkDone = true;  // before the post: the woken loop must see it
-            if (!PostMessageW(dialog, WM_SETPROGRESS, percent, 0)) *positionLost = true;
-            return;
-        }
-        // The transfer ends now: the user-interface thread is woken before
-        // the message box, which waits for the user.
-        *writeFailed = true;
-        *aborted = true;
-        DestroyWindow(dialog);  // only the dialog's own thread can; the cleanup does it otherwise
-        WakeMessageLoop(dialog);
-        ShowWarning(kSendFailed);
-    }
+    void operator()(bool ok) const;
 
   private:
+    const Transfer* transfer;
     std::atomic<bool>* chunkDone;
     std::atomic<bool>* aborted;
     std::atomic<bool>* writeFailed;   // the cutter refused a chunk
@@ -191,8 +182,8 @@ class Transfer {
             lastPercent =
                 static_cast<DWORD>(static_cast<std::uint64_t>(bytesSent) * 100 / fileSize);
             device->AsyncWrite(chunk, bytesRead,
-                               ChunkCallback(&chunkDone, &aborted, &writeFailed, &positionLost,
-                                             dialog, lastPercent));
+                               ChunkCallback(this, &chunkDone, &aborted, &writeFailed,
+                                             &positionLost, dialog, lastPercent));
             PumpUntil([&] { return chunkDone.load(); });
             if (!aborted) bytesConfirmed += bytesRead;
         }
@@ -261,7 +252,6 @@ class Transfer {
         workGuard.reset();  // run() returns once the last write has completed
         if (worker.joinable()) worker.join();
         file.reset();
-        if (writeFailed) LogFailedWrite();
         if (!closed && !aborted) {
             // Whether the cutter got everything is unknown: never report success.
             ShowWarning(kSendFailed);
@@ -270,22 +260,30 @@ class Transfer {
         return !aborted;
     }
 
-    // Why the cutter stopped, and how far it got: one record per transfer.
-    // The worker has been joined, so the device's outcome can be read.
+  public:
+    // Why the cutter stopped, and how far it got: one record per transfer,
+    // written on the worker as soon as the failed write completes, before
+    // the user is told. The user-interface thread is waiting for that
+    // write meanwhile, so what it counted stands still.
     void LogFailedWrite() const {
         const QUILL::UsbDevice::WriteOutcome outcome = device->LastWrite();
+        const auto sent = static_cast<unsigned long>(bytesConfirmed + outcome.accepted);
         try {
             Logger::Instance().Error()
                 << kTransferContext << " - "
-                << FormatText("WinUsb_WritePipe failed (%lu) after %lu of %lu bytes (%s)",
-                              outcome.error,
-                              static_cast<unsigned long>(bytesConfirmed + outcome.accepted),
-                              fileSize, ErrorText(outcome.error).c_str());
+                << (outcome.error == 0
+                        // The write completed without an error but short: no WinUSB failure.
+                        ? FormatText("The cutter took no more bytes after %lu of %lu bytes", sent,
+                                     fileSize)
+                        : FormatText("WinUsb_WritePipe failed (%lu) after %lu of %lu bytes (%s)",
+                                     outcome.error, sent, fileSize,
+                                     ErrorText(outcome.error).c_str()));
         } catch (...) {
-            // The log cannot be created; the user has been told.
+            // The log cannot be created; the user is still told.
         }
     }
 
+  private:
     const WCHAR* path;
     std::shared_ptr<QUILL::UsbDevice> device;
     platform::UniqueHandle file;
@@ -302,6 +300,22 @@ class Transfer {
     std::unique_ptr<boost::asio::io_service::work> workGuard;
     std::thread worker;
 };
+
+void ChunkCallback::operator()(bool ok) const {
+    if (ok || *chunkDone || *aborted) {
+        *chunkDone = true;  // before the post: the woken loop must see it
+        if (!PostMessageW(dialog, WM_SETPROGRESS, percent, 0)) *positionLost = true;
+        return;
+    }
+    // The transfer ends now: the user-interface thread is woken before
+    // the message box, which waits for the user.
+    *writeFailed = true;
+    *aborted = true;
+    transfer->LogFailedWrite();
+    DestroyWindow(dialog);  // only the dialog's own thread can; the cleanup does it otherwise
+    WakeMessageLoop(dialog);
+    ShowWarning(kSendFailed);
+}
 
 }  // namespace
 

@@ -137,10 +137,9 @@ void UsbDevice::AsyncWrite(const void* data, std::uint32_t length,
                                  // A request that moves no bytes without an error ends the whole
                                  // write early: the cutter has not taken the rest, so the write
                                  // failed, however it ended.
-                                 DWORD error = static_cast<DWORD>(ec.value());
-                                 if (error == 0 && accepted < length) error = ERROR_WRITE_FAULT;
+                                 const DWORD error = static_cast<DWORD>(ec.value());
                                  lastWrite = {error, static_cast<std::uint32_t>(accepted)};
-                                 callback(error == 0);
+                                 callback(error == 0 && accepted == length);
                              });
 }
 

@@ -38,8 +38,9 @@ class UsbDevice {
     // and so ended the write before its end.
     void AsyncWrite(const void* data, std::uint32_t length, std::function<void(bool)> callback);
 
-    // How the last write ended: the system's error code (0 when it
-    // succeeded) and how many of its bytes the cutter accepted. Set before
+    // How the last write ended: the system's error code (0 when none came,
+    // also for a write that ended short) and how many of its bytes the
+    // cutter accepted. Set before
     // the callback runs, on the thread that runs it; read it there, or once
     // that thread has been joined.
     struct WriteOutcome {

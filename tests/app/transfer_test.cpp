@@ -92,7 +92,9 @@ TEST_F(FrontEnd, FailedWriteIsShownOnTheWorkerAndEndsTheTransferAtOnce) {
     // While the box waits for the user, the transfer must already be ending:
     // the user-interface thread closes the cutter without waiting for it.
     std::atomic<bool> closedWhileBoxOpen{false};
+    std::string recordsBeforeBox;  // the record is written when the failure is known
     emu::ScriptMessageBox(IDOK, [&] {
+        recordsBeforeBox = log.NewRecords();
         for (int i = 0; i < 2000 && cutter->OpenHandles() != 0; ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
@@ -103,7 +105,9 @@ TEST_F(FrontEnd, FailedWriteIsShownOnTheWorkerAndEndsTheTransferAtOnce) {
     // The first chunk's 20 may or may not be shown before the dialog goes;
     // the failed chunk's 40 never.
     for (int position : emu::ProgressPositions()) EXPECT_EQ(position, 20);
-    EXPECT_EQ(log.NewRecords().substr(20),
+    EXPECT_EQ(log.NewRecords(), "");
+    ASSERT_GT(recordsBeforeBox.size(), 20u);
+    EXPECT_EQ(recordsBeforeBox.substr(20),
               "[error]: bool __cdecl TransferFile(const wchar_t *,class std::shared_ptr<class "
               "QUILL::UsbDevice>) - WinUsb_WritePipe failed (31) after 1024 of 5000 bytes (A "
               "device attached to the system is not functioning.\r\r\n)\r\n");
@@ -113,6 +117,17 @@ TEST_F(FrontEnd, FailedWriteIsShownOnTheWorkerAndEndsTheTransferAtOnce) {
     EXPECT_NE(boxes[0].threadId, std::this_thread::get_id());
     EXPECT_EQ(cutter->WriteCount(), 2u);
     ExpectWarningBoxes();
+}
+
+// A write that completes without an error but takes nothing is no WinUSB failure.
+TEST_F(FrontEnd, ZeroByteCompletionIsRecordedAsWhatHappened) {
+    auto cutter = PlugCutter(1, "01");
+    cutter->FailWrite(2, 0);
+    EXPECT_EQ(Run(Wide(MakeJob(5000))), 1);
+    EXPECT_EQ(MessageTexts(), std::vector<std::string>{kSendError});
+    EXPECT_EQ(log.NewRecords().substr(20),
+              "[error]: bool __cdecl TransferFile(const wchar_t *,class std::shared_ptr<class "
+              "QUILL::UsbDevice>) - The cutter took no more bytes after 1024 of 5000 bytes\r\n");
 }
 
 TEST_F(FrontEnd, CutterUnpluggedMidFileFailsTheTransfer) {
