@@ -228,6 +228,11 @@ HANDLE WINAPI CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode
         }
         return emu::InsertHandle(std::move(device));
     }
+    // Windows allows none of these in a file name; POSIX would open it.
+    if (path.find_first_of(L"\"<>|?*") != std::wstring::npos) {
+        SetLastError(ERROR_INVALID_NAME);
+        return INVALID_HANDLE_VALUE;
+    }
     return emu::OpenFileObject(emu::NarrowPath(path), desiredAccess, shareMode,
                                creationDisposition);
 }
