@@ -539,6 +539,7 @@ class Runner {
             Ask(refresh, BM_CLICK, 0, 0);
             return true;
         }
+        if (step.text == "Escape") return PressEscape(step);
         const int id = step.text == "Send" ? IDOK : IDCANCEL;
         HWND button = GetDlgItem(current, id);
         if (button == nullptr) {
@@ -547,6 +548,22 @@ class Runner {
         }
         // Posted: the program may stay in its handler for the whole transfer.
         PostMessageW(button, BM_CLICK, 0, 0);
+        return true;
+    }
+
+    // A real key press: to the control that has the focus, through the
+    // program's own message loop and dialog manager.
+    bool PressEscape(const scenario::Step& step) {
+        GUITHREADINFO input{};
+        input.cbSize = sizeof input;
+        if (!GetGUIThreadInfo(process.dwThreadId, &input) || input.hwndFocus == nullptr) {
+            Problem(step, "no control of the program has the focus");
+            return false;
+        }
+        // Repeat count 1 and the scan code; a release also has bits 30 and 31.
+        const UINT key = (MapVirtualKeyW(VK_ESCAPE, MAPVK_VK_TO_VSC) << 16) | 1u;
+        PostMessageW(input.hwndFocus, WM_KEYDOWN, VK_ESCAPE, static_cast<LPARAM>(key));
+        PostMessageW(input.hwndFocus, WM_KEYUP, VK_ESCAPE, static_cast<LPARAM>(key | 0xC0000000u));
         return true;
     }
 
@@ -577,6 +594,13 @@ class Runner {
                 return Press(step);
             case Kind::WaitFor:
                 return WaitForBar(step);
+            case Kind::SendCommand:
+                if (current == nullptr || !IsWindow(current)) {
+                    Problem(step, "the dialog was gone before the command could be sent");
+                    return false;
+                }
+                PostMessageW(current, WM_COMMAND, static_cast<WPARAM>(step.number), 0);
+                return true;
             case Kind::Plug:
                 return SetEventOf(step, L"plug");
             case Kind::Unplug:
