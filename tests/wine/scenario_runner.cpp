@@ -44,6 +44,10 @@ constexpr auto kEndPatience = std::chrono::seconds(60);
 constexpr auto kAbandonPatience = std::chrono::seconds(5);
 constexpr auto kPoll = std::chrono::milliseconds(10);
 
+// What the log holds before the program starts: a line of an earlier run,
+// which only a run that logs may replace.
+const char kEarlierLog[] = "the record of an earlier run\r\n";
+
 std::string Seconds(Clock::duration duration) {
     return std::to_string(std::chrono::duration_cast<std::chrono::seconds>(duration).count()) +
            " s";
@@ -246,8 +250,8 @@ class Runner {
         const std::wstring logFolder = LogFolder();
         CreateFolders(logFolder);
         logFile = logFolder + L"\\portgate.log";
-        if (!WriteWholeFile(logFile, "")) {
-            Problem("cannot empty the log file " + Narrow(logFile));
+        if (!WriteWholeFile(logFile, kEarlierLog)) {
+            Problem("cannot write the log file " + Narrow(logFile));
             return false;
         }
 
@@ -652,7 +656,15 @@ class Runner {
             ReadWholeFile(ReceiveFile(cutter), &bytes);  // none: it got nothing
             observed.received[cutter.number] = bytes;
         }
-        if (!ReadWholeFile(logFile, &observed.logText)) Problem("the log file is gone");
+        std::string text;
+        if (!ReadWholeFile(logFile, &text)) {
+            Problem("the log file is gone");
+        } else if (s.log.empty() && text != kEarlierLog) {
+            Problem("a run without records did not leave the earlier log as it was");
+        } else if (!s.log.empty() && text.find(kEarlierLog) != std::string::npos) {
+            Problem("the log still holds the earlier run's line");
+        }
+        observed.logText = text == kEarlierLog ? "" : text;
     }
 
     const scenario::Scenario& s;
