@@ -560,9 +560,14 @@ class Runner {
     bool PressEscape(const scenario::Step& step) {
         GUITHREADINFO input{};
         input.cbSize = sizeof input;
-        if (!GetGUIThreadInfo(process.dwThreadId, &input) || input.hwndFocus == nullptr) {
-            Problem(step, "no control of the program has the focus");
-            return false;
+        const auto deadline = Clock::now() + kPatience;
+        while (!GetGUIThreadInfo(process.dwThreadId, &input) || input.hwndFocus == nullptr) {
+            if (Ended() || Clock::now() >= deadline) {
+                Problem(step, "no control of the program had the focus within " +
+                                  Seconds(kPatience) + (Ended() ? " (it ended)" : ""));
+                return false;
+            }
+            std::this_thread::sleep_for(kPoll);
         }
         // Repeat count 1 and the scan code; a release also has bits 30 and 31.
         const UINT key = (MapVirtualKeyW(VK_ESCAPE, MAPVK_VK_TO_VSC) << 16) | 1u;
