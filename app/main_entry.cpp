@@ -1,16 +1,14 @@
 // The whole life of the process: find the file and the cutter, send once,
 // and tell the outcome in the exit code.
-#include <cwchar>
 #include <iterator>
 
+#include "app/command_line.h"
 #include "app/cutter_list.h"
 #include "app/file_dialog.h"
 #include "app/front_end_state.h"
 #include "app/message_box.h"
 #include "app/transfer.h"
 #include "log/exception.h"
-#include "log/format_text.h"
-#include "log/last_error_text.h"
 #include "log/logger.h"
 #include "usb/usb_listener.h"
 
@@ -23,19 +21,6 @@ const char kEntryContext[] =
 
 std::size_t ConnectedCount() {
     return usbListener.connectedCutters.size();
-}
-
-// Copies a file name named on the command line; false, after telling the
-// user, when it cannot be a path.
-bool TakeCommandLine(const WCHAR* commandLine, WCHAR (&fileName)[MAX_PATH]) {
-    const std::size_t length = std::wcslen(commandLine);
-    if (length >= MAX_PATH) {
-        SetLastError(ERROR_FILENAME_EXCED_RANGE);
-        ShowWarning(FormatText("Unable to open the file (%s)", LastErrorText().c_str()));
-        return false;
-    }
-    std::wmemcpy(fileName, commandLine, length + 1);
-    return true;
 }
 
 // Shows the file-open dialog until a file is chosen with a cutter, or the

@@ -58,8 +58,14 @@ bool Select(HWND top, const UserAction& action, std::string* problem) {
     }
     for (; at < action.index; ++at) keys.push_back(VK_DOWN);
     for (; at > action.index; --at) keys.push_back(VK_UP);
+    if (keys.empty()) {
+        // The entry shown already: the user clicks it in the dropped-down
+        // list, and Windows notifies that click like any other.
+        return Post(GetParent(list), WM_COMMAND, MAKEWPARAM(action.control, CBN_SELCHANGE),
+                    reinterpret_cast<LPARAM>(list));
+    }
     for (WPARAM key : keys) Post(list, WM_KEYDOWN, key, 0);
-    return !keys.empty();
+    return true;
 }
 
 }  // namespace
@@ -138,6 +144,8 @@ bool Perform(HWND top, const UserAction& action, std::string* problem) {
         }
         case UserAction::Kind::Key:
             return Post(top, WM_KEYDOWN, action.key, 0) && Post(top, WM_KEYUP, action.key, 0);
+        case UserAction::Kind::Command:
+            return Post(top, WM_COMMAND, static_cast<WPARAM>(action.control), 0);
     }
     return false;
 }
@@ -152,6 +160,8 @@ std::string UserAction::Describe() const {
             return "type \"" + NarrowPath(text) + "\" into " + std::to_string(control);
         case Kind::Key:
             return "press key " + std::to_string(key);
+        case Kind::Command:
+            return "post command " + std::to_string(control);
         case Kind::Call:
             return "call";
     }
@@ -185,6 +195,13 @@ UserAction PressKey(WPARAM virtualKey) {
     UserAction action;
     action.kind = UserAction::Kind::Key;
     action.key = virtualKey;
+    return action;
+}
+
+UserAction PostCommand(int command) {
+    UserAction action;
+    action.kind = UserAction::Kind::Command;
+    action.control = command;
     return action;
 }
 

@@ -24,9 +24,9 @@ namespace emu {
 
 // One thing the user does.
 struct UserAction {
-    enum class Kind { Select, Click, Type, Key, Call };
+    enum class Kind { Select, Click, Type, Key, Command, Call };
     Kind kind = Kind::Call;
-    int control = 0;             // control ID (Select, Click, Type)
+    int control = 0;             // control ID (Select, Click, Type), command ID (Command)
     int index = 0;               // list position (Select)
     std::wstring text;           // typed text (Type)
     WPARAM key = 0;              // virtual key (Key)
@@ -36,7 +36,8 @@ struct UserAction {
 };
 
 // Chooses entry `index` of a drop-down list with the arrow keys, as a user
-// does: every change of selection notifies the dialog.
+// does: every change of selection notifies the dialog. The entry already
+// shown is clicked in the dropped-down list, which notifies it too.
 UserAction SelectItem(int control, int index);
 // Clicks a button.
 UserAction Click(int control);
@@ -44,6 +45,8 @@ UserAction Click(int control);
 UserAction TypeText(int control, std::wstring text);
 // Presses a key while the dialog has the focus.
 UserAction PressKey(WPARAM virtualKey);
+// Posts WM_COMMAND with `command` to the dialog, as another program may.
+UserAction PostCommand(int command);
 // Runs `call` when the action comes up (on the window's thread), e.g. to plug
 // in a device before pressing Refresh.
 UserAction Call(std::function<void()> call);

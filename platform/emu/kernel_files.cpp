@@ -323,6 +323,11 @@ HANDLE CreateFileOf(const std::wstring& path, DWORD access, DWORD share, DWORD d
         }
         return InsertHandle(std::move(device));
     }
+    // Windows allows none of these in a file name; POSIX would open it.
+    if (path.find_first_of(L"\"<>|?*") != std::wstring::npos) {
+        SetLastError(ERROR_INVALID_NAME);
+        return INVALID_HANDLE_VALUE;
+    }
     return OpenFileObject(NarrowPath(path), access, share, disposition, flagsAndAttributes);
 }
 

@@ -117,13 +117,20 @@ TEST_F(FrontEnd, TypedNameOfAMissingFileIsRefusedByTheDialog) {
               std::vector<std::wstring>{Wide(jobs / "missing.plt")});
 }
 
-TEST_F(FrontEnd, QuotedCommandLineIsKeptVerbatim) {
-    PlugCutter(1, "01");
-    const std::string job = MakeJob(10);
-    EXPECT_EQ(Run(L"\"" + Wide(job) + L"\""), 1);
-    ASSERT_EQ(emu::MessageBoxes().size(), 1u);
-    EXPECT_EQ(emu::MessageBoxes()[0].text.rfind("Unable to open the file (", 0), 0u);
-    ExpectWarningBoxes();
+TEST_F(FrontEnd, OnlyQuotesAroundTheWholeCommandLineAreTakenOff) {
+    auto cutter = PlugCutter(1, "01");
+    const std::wstring job = Wide(MakeJob(10));
+    // A lone quote, or quotes that do not enclose the whole name, stay in it.
+    for (const std::wstring& verbatim : {std::wstring(L"\""), L"\"" + job, L"\"" + job + L"\"\""}) {
+        emu::UseScriptedDesktop();
+        EXPECT_EQ(Run(verbatim), 1);
+        EXPECT_EQ(MessageTexts(), std::vector<std::string>{"Unable to open the file (The "
+                                                           "filename, directory name, or volume "
+                                                           "label syntax is incorrect.\r\n)"});
+    }
+    emu::UseScriptedDesktop();
+    EXPECT_EQ(Run(L"  \"" + job + L"\" "), 0);
+    EXPECT_TRUE(Received(*cutter) == ReadWholeFile(jobs / "job.plt")) << "bytes differ";
 }
 
 TEST_F(FrontEnd, OverlongCommandLineIsAFileThatCannotBeOpened) {

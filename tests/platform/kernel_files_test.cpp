@@ -55,6 +55,14 @@ TEST_F(KernelFiles, OpenFailuresCarryTheWindowsCodes) {
         EXPECT_EQ(OpenForReading(c.path), INVALID_HANDLE_VALUE) << c.path;
         EXPECT_EQ(GetLastError(), c.error) << c.path;
     }
+    // A name Windows cannot hold is refused even where POSIX has such a file.
+    for (const char c : std::string("\"<>|?*")) {
+        const std::string path = folder / (std::string("a") + c + ".plt");
+        WriteWholeFile(path, "x");
+        SetLastError(0);
+        EXPECT_EQ(OpenForReading(path), INVALID_HANDLE_VALUE) << path;
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_NAME)) << path;
+    }
 }
 
 TEST_F(KernelFiles, UnreadableFileIsAccessDenied) {

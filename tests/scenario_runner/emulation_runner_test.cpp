@@ -187,7 +187,10 @@ class Player {
             case Kind::Press:
                 if (step.text == "Send") return emu::PressSend();
                 if (step.text == "Refresh") return emu::PressRefresh();
+                if (step.text == "Escape") return emu::PressEscape();
                 return emu::PressCancel();
+            case Kind::SendCommand:
+                return emu::PostCommand(step.number);
             case Kind::Plug: {
                 const int number = step.number;
                 return emu::Call([this, number] { Plug(number); });

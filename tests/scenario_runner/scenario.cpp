@@ -130,7 +130,7 @@ class Reader {
         if (first == "expect") return ReadExpect(error);
         if (first == "on" && Is(1, "wine")) return ReadOnWine(error);
         if (first == "choose" || first == "type" || first == "press" || first == "wait" ||
-            first == "plug" || first == "unplug" || first == "move") {
+            first == "plug" || first == "unplug" || first == "move" || first == "send") {
             return ReadAction(error);
         }
         if (first == "exit") return ReadExit();
@@ -174,17 +174,23 @@ class Reader {
         return true;
     }
 
-    // job NAME: SIZE bytes [locked]
+    // job NAME: SIZE bytes [locked]; NAME may hold blanks
     bool ReadJob() {
         Job job;
+        std::size_t i = 1;
+        for (; i < Count() && !Quoted(i); ++i) {
+            job.name += (job.name.empty() ? "" : " ") + Word(i);
+            if (job.name.back() == ':') break;
+        }
         unsigned long size = 0;
-        if (Word(1).size() < 2 || Word(1).back() != ':' || !ParseNumber(Word(2), 10, &size) ||
-            !Is(3, "bytes") || Count() > 5 || (Count() == 5 && !Is(4, "locked"))) {
+        const std::size_t after = Count() - i - 1;  // SIZE bytes [locked]
+        if (i >= Count() || job.name.size() < 2 || !ParseNumber(Word(i + 1), 10, &size) ||
+            !Is(i + 2, "bytes") || after < 2 || after > 3 || (after == 3 && !Is(i + 3, "locked"))) {
             return false;
         }
-        job.name = Word(1).substr(0, Word(1).size() - 1);
+        job.name.pop_back();
         job.size = static_cast<std::uint32_t>(size);
-        job.locked = Count() == 5;
+        job.locked = after == 3;
         s.jobs.push_back(job);
         return true;
     }
@@ -302,6 +308,10 @@ class Reader {
         } else if (((verb == "wait" && Is(1, "for")) || (verb == "move" && Is(1, "until"))) &&
                    Count() == 3 && ParsePercent(Word(2), &number) && place == Place::Progress) {
             step.kind = verb == "wait" ? Step::Kind::WaitFor : Step::Kind::MoveUntil;
+        } else if (verb == "send" && Is(1, "command") && Is(2, "IDOK") && Count() == 3 &&
+                   place == Place::Progress) {
+            step.kind = Step::Kind::SendCommand;
+            number = 1;  // IDOK
         } else if ((verb == "plug" || verb == "unplug") && Is(1, "cutter") && Count() == 3 &&
                    ParseNumber(Word(2), 10, &number)) {
             step.kind = verb == "plug" ? Step::Kind::Plug : Step::Kind::Unplug;
@@ -324,7 +334,7 @@ class Reader {
             case Place::FileDialog:
                 return button == "Send" || button == "Cancel" || button == "Refresh";
             case Place::Progress:
-                return button == "Cancel";
+                return button == "Cancel" || button == "Escape";
             case Place::MessageBox:
                 return button == "OK";
         }
@@ -340,7 +350,7 @@ class Reader {
         return true;
     }
 
-    // cutter N got all of JOB | got part of JOB | got nothing
+    // cutter N got all of JOB | got part of JOB | got nothing (JOB may hold blanks)
     bool ReadReceived() {
         Received received;
         unsigned long number = 0;
@@ -348,9 +358,9 @@ class Reader {
         received.cutter = static_cast<int>(number);
         if (Is(3, "nothing") && Count() == 4) {
             received.kind = Received::Kind::Nothing;
-        } else if ((Is(3, "all") || Is(3, "part")) && Is(4, "of") && Count() == 6) {
+        } else if ((Is(3, "all") || Is(3, "part")) && Is(4, "of") && Count() >= 6) {
             received.kind = Is(3, "all") ? Received::Kind::All : Received::Kind::Part;
-            received.job = Word(5);
+            received.job = Rest(5);
         } else {
             return false;
         }

@@ -48,7 +48,8 @@ struct Step {
         Expect,        // what the user sees there must equal `text`
         ChooseOutput,  // `number`: 1-based entry of the "&Output:" list
         TypeFile,      // `text`: the file name typed, expanded
-        Press,         // `text`: "Send", "Cancel", "Refresh" or "OK"
+        Press,         // `text`: "Send", "Cancel", "Refresh", "Escape" (a key) or "OK"
+        SendCommand,   // `number`: a WM_COMMAND with this ID posted to the dialog
         WaitFor,       // `number`: the progress bar at or past this percentage
         Plug,          // `number`: the cutter plugged in now
         Unplug,        // `number`: the cutter pulled out now

@@ -12,9 +12,9 @@ TEST(ScenarioReader, ReadsEveryPartOfAScenario) {
     const std::string text =
         "title: Two cutters\n"
         "cutter 2: 2E7A:4C05 serial 00B7 port 2 slow 40 absent close-fails\n"
-        "job job.plt: 300 bytes locked\n"
+        "job plot job.plt: 300 bytes locked\n"
         "fault: WinUsb_Initialize call 1 fails with 31 2 times\n"
-        "command line: \"{job.plt}\" {x*3}\n"
+        "command line: \"{plot job.plt}\" {x*3}\n"
         "file dialog\n"
         "  expect list \"A \\\"1\\\"\" \"B\"   # comment\n"
         "  choose output 2\n"
@@ -23,7 +23,7 @@ TEST(ScenarioReader, ReadsEveryPartOfAScenario) {
         "  on wine \"Unable (y.\\r\\n)\"\n"
         "  press OK\n"
         "exit 1\n"
-        "cutter 2 got part of job.plt\n"
+        "cutter 2 got part of plot job.plt\n"
         "log error \"ctx\" \"a\\r\\n b\"\n"
         "  on wine \"c\"\n";
     scenario::Scenario s;
@@ -35,9 +35,10 @@ TEST(ScenarioReader, ReadsEveryPartOfAScenario) {
     EXPECT_EQ(s.cutters[0].serial, "00B7");
     EXPECT_EQ(s.cutters[0].slowMs, 40u);
     EXPECT_TRUE(s.cutters[0].absent && s.cutters[0].closeFails);
+    EXPECT_EQ(s.jobs.at(0).name, "plot job.plt");
     EXPECT_TRUE(s.jobs.at(0).locked);
     EXPECT_EQ(s.faults.at(0).times, 2u);
-    EXPECT_EQ(scenario::Expand(s.commandLine, "C:\\j\\"), "\"C:\\j\\job.plt\" xxx");
+    EXPECT_EQ(scenario::Expand(s.commandLine, "C:\\j\\"), "\"C:\\j\\plot job.plt\" xxx");
     ASSERT_EQ(s.steps.size(), 6u);
     EXPECT_EQ(s.steps[1].text, "\"A \\\"1\\\"\" \"B\"");
     EXPECT_EQ(s.steps[2].kind, Step::Kind::ChooseOutput);
@@ -46,6 +47,7 @@ TEST(ScenarioReader, ReadsEveryPartOfAScenario) {
     EXPECT_EQ(s.steps[4].Expected(true), "Unable (y.\r\n)");
     EXPECT_EQ(s.exitCode, 1);
     EXPECT_EQ(s.received.at(0).kind, scenario::Received::Kind::Part);
+    EXPECT_EQ(s.received.at(0).job, "plot job.plt");
     EXPECT_EQ(s.log.at(0).Messages(false), std::vector<std::string>{"a\r\n b"});
     EXPECT_EQ(s.log.at(0).Messages(true), std::vector<std::string>{"c"});
 }

@@ -9,6 +9,9 @@
 //   dialog_probe send PATH [--cutter N]    picks PATH (and cutter N), presses
 //                                          Send and follows the progress dialog
 //                                          to its end
+//   dialog_probe type-missing PATH         types PATH of a missing file, presses
+//                                          Send, reads and closes the dialog's
+//                                          own refusal, and whether it stays open
 //   dialog_probe wait-progress [--at-least N]   until the bar is at N (1)
 //   dialog_probe cancel-progress           presses Cancel on the progress dialog
 //   dialog_probe text-fit                  whether each static text of the
@@ -313,6 +316,53 @@ int Send(const std::wstring& path, int cutter) {
     return 0;
 }
 
+struct OwnedSearch {
+    HWND owner;
+    HWND found;
+};
+
+BOOL CALLBACK FindOwnedBox(HWND window, LPARAM data) {
+    auto* search = reinterpret_cast<OwnedSearch*>(data);
+    if (GetWindow(window, GW_OWNER) != search->owner || !IsWindowVisible(window) ||
+        ClassOf(window) != L"#32770") {
+        return TRUE;
+    }
+    search->found = window;
+    return FALSE;
+}
+
+// Types the name of a file that does not exist and presses Send: the dialog
+// itself must refuse it with a box of its own and stay open once that is
+// closed with OK.
+int TypeMissing(const std::wstring& path) {
+    HWND dialog = WaitFor([] { return FindFileDialog(); }, "file-open dialog");
+    HWND output = DescendantWithId(dialog, IDC_OUTPUT);
+    WaitFor([output] { return Ask(output, CB_GETCOUNT, 0, 0) > 0 ? output : nullptr; },
+            "entry in the output list");
+    SetFileName(dialog, path);
+    HWND send = GetDlgItem(dialog, IDOK);
+    if (send == nullptr) Fail("the file dialog has no Send button");
+    PostMessageW(send, BM_CLICK, 0, 0);
+    HWND box = WaitFor(
+        [dialog] {
+            OwnedSearch search{dialog, nullptr};
+            EnumWindows(FindOwnedBox, reinterpret_cast<LPARAM>(&search));
+            return search.found;
+        },
+        "box of the file-open dialog");
+    Report("refused_by", "the file-open dialog");
+    Report("refusal_caption", Text(box));
+    ReportLabels("refusal_text", box);
+    HWND ok = GetDlgItem(box, IDOK);
+    PostMessageW(ok != nullptr ? ok : box, ok != nullptr ? BM_CLICK : WM_CLOSE, 0, 0);
+    WaitGone(box, "the refusing box");
+    // Answered once the dialog's thread is back in the dialog's own loop.
+    bool answered = false;
+    Ask(dialog, WM_NULL, 0, 0, &answered);
+    Report("file_dialog", answered && IsWindowVisible(dialog) ? "open" : "closed");
+    return 0;
+}
+
 int WaitProgress(long atLeast) {
     HWND progress = WaitFor([] { return FindProgressDialog(); }, "progress dialog");
     HWND bar = DescendantWithId(progress, IDC_PROGRESS);
@@ -513,8 +563,7 @@ int RelatedProducts(const std::wstring& upgradeCode) {
         if (MsiEnumRelatedProductsW(upgradeCode.c_str(), 0, i, product) != ERROR_SUCCESS) break;
         WCHAR version[64] = {};
         DWORD length = 64;
-        if (MsiGetProductInfoW(product, L"VersionString", version, &length) !=
-            ERROR_SUCCESS) {
+        if (MsiGetProductInfoW(product, L"VersionString", version, &length) != ERROR_SUCCESS) {
             std::wcscpy(version, L"unknown");
         }
         Report(("product_version[" + std::to_string(i) + "]").c_str(), std::wstring(version));
@@ -585,6 +634,7 @@ int main(int argc, char** argv) {
     if (command == "dump") return Dump();
     if (command == "cancel-file-dialog") return CancelFileDialog();
     if (command == "send" && argc >= 3) return Send(Widen(std::string(argv[2])), cutter);
+    if (command == "type-missing" && argc >= 3) return TypeMissing(Widen(std::string(argv[2])));
     if (command == "wait-progress") return WaitProgress(atLeast);
     if (command == "cancel-progress") return CancelProgress();
     if (command == "text-fit") return TextFit();

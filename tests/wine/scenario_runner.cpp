@@ -44,6 +44,10 @@ constexpr auto kEndPatience = std::chrono::seconds(60);
 constexpr auto kAbandonPatience = std::chrono::seconds(5);
 constexpr auto kPoll = std::chrono::milliseconds(10);
 
+// What the log holds before the program starts: a line of an earlier run,
+// which only a run that logs may replace.
+const char kEarlierLog[] = "the record of an earlier run\r\n";
+
 std::string Seconds(Clock::duration duration) {
     return std::to_string(std::chrono::duration_cast<std::chrono::seconds>(duration).count()) +
            " s";
@@ -246,8 +250,8 @@ class Runner {
         const std::wstring logFolder = LogFolder();
         CreateFolders(logFolder);
         logFile = logFolder + L"\\portgate.log";
-        if (!WriteWholeFile(logFile, "")) {
-            Problem("cannot empty the log file " + Narrow(logFile));
+        if (!WriteWholeFile(logFile, kEarlierLog)) {
+            Problem("cannot write the log file " + Narrow(logFile));
             return false;
         }
 
@@ -554,6 +558,7 @@ class Runner {
             Ask(refresh, BM_CLICK, 0, 0);
             return true;
         }
+        if (step.text == "Escape") return PressEscape(step);
         const int id = step.text == "Send" ? IDOK : IDCANCEL;
         HWND button = GetDlgItem(current, id);
         if (button == nullptr) {
@@ -562,6 +567,27 @@ class Runner {
         }
         // Posted: the program may stay in its handler for the whole transfer.
         PostMessageW(button, BM_CLICK, 0, 0);
+        return true;
+    }
+
+    // A real key press: to the control that has the focus, through the
+    // program's own message loop and dialog manager.
+    bool PressEscape(const scenario::Step& step) {
+        GUITHREADINFO input{};
+        input.cbSize = sizeof input;
+        const auto deadline = Clock::now() + kPatience;
+        while (!GetGUIThreadInfo(process.dwThreadId, &input) || input.hwndFocus == nullptr) {
+            if (Ended() || Clock::now() >= deadline) {
+                Problem(step, "no control of the program had the focus within " +
+                                  Seconds(kPatience) + (Ended() ? " (it ended)" : ""));
+                return false;
+            }
+            std::this_thread::sleep_for(kPoll);
+        }
+        // Repeat count 1 and the scan code; a release also has bits 30 and 31.
+        const UINT key = (MapVirtualKeyW(VK_ESCAPE, MAPVK_VK_TO_VSC) << 16) | 1u;
+        PostMessageW(input.hwndFocus, WM_KEYDOWN, VK_ESCAPE, static_cast<LPARAM>(key));
+        PostMessageW(input.hwndFocus, WM_KEYUP, VK_ESCAPE, static_cast<LPARAM>(key | 0xC0000000u));
         return true;
     }
 
@@ -594,6 +620,13 @@ class Runner {
                 return WaitForBar(step);
             case Kind::MoveUntil:
                 return MoveUntil(step);
+            case Kind::SendCommand:
+                if (current == nullptr || !IsWindow(current)) {
+                    Problem(step, "the dialog was gone before the command could be sent");
+                    return false;
+                }
+                PostMessageW(current, WM_COMMAND, static_cast<WPARAM>(step.number), 0);
+                return true;
             case Kind::Plug:
                 return SetEventOf(step, L"plug");
             case Kind::Unplug:
@@ -645,7 +678,15 @@ class Runner {
             ReadWholeFile(ReceiveFile(cutter), &bytes);  // none: it got nothing
             observed.received[cutter.number] = bytes;
         }
-        if (!ReadWholeFile(logFile, &observed.logText)) Problem("the log file is gone");
+        std::string text;
+        if (!ReadWholeFile(logFile, &text)) {
+            Problem("the log file is gone");
+        } else if (s.log.empty() && text != kEarlierLog) {
+            Problem("a run without records did not leave the earlier log as it was");
+        } else if (!s.log.empty() && text.find(kEarlierLog) != std::string::npos) {
+            Problem("the log still holds the earlier run's line");
+        }
+        observed.logText = text == kEarlierLog ? "" : text;
     }
 
     const scenario::Scenario& s;
