@@ -86,6 +86,10 @@ BOOL WINAPI WinUsb_Initialize(HANDLE file, PWINUSB_INTERFACE_HANDLE handle) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
+    if (cutter->otherDriver) {
+        SetLastError(ERROR_INVALID_FUNCTION);
+        return FALSE;
+    }
     *handle = TheInterfaces().Add({file, cutter});
     return TRUE;
 }
