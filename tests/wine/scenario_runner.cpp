@@ -283,6 +283,7 @@ class Runner {
             {L"EMU_USB_ABSENT", absent},
             {L"EMU_USB_CLOSE_FAILS", closeFails},
             {L"EMU_USB_OTHER_DRIVER", otherDriver},
+            {L"EMU_USB_BUS", ""},
             {L"EMU_FAULTS", faults},
         };
         for (const auto& variable : variables) {
