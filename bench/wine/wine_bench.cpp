@@ -52,13 +52,16 @@ struct Child {
     DWORD id = 0;
 };
 
+// Every program starts in the job folder, so both dialogs list the same files.
+std::wstring workingFolder;
+
 bool Start(const std::wstring& program, const std::wstring& arguments, Child* child) {
     std::wstring commandLine = L"\"" + program + L"\" " + arguments;
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
     if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                        nullptr, &startup, &info)) {
+                        workingFolder.c_str(), &startup, &info)) {
         return false;
     }
     CloseHandle(info.hThread);
@@ -177,7 +180,8 @@ int wmain(int argc, wchar_t** argv) {
         return 2;
     }
     const std::wstring program = argv[1], writer = argv[2], dialog = argv[3];
-    const std::wstring folder = std::wstring(argv[4]) + L"\\";
+    workingFolder = argv[4];
+    const std::wstring folder = workingFolder + L"\\";
     const unsigned long big = argc == 6 ? std::wcstoul(argv[5], nullptr, 10) : kDefaultBigBytes;
     const std::wstring small = folder + L"small.plt", large = folder + L"big.plt";
     if (big <= kSmallBytes || !WriteJob(small, kSmallBytes) || !WriteJob(large, big)) {
