@@ -60,9 +60,17 @@ std::shared_ptr<VirtualDeviceImpl> Make(const Bus& bus, const VirtualDeviceConfi
                                                instanceId);
 }
 
+// Whether `port` is among the ';'-separated ports of `list`.
+bool NamesPort(const char* list, const std::string& port) {
+    if (list == nullptr) return false;
+    const std::string ports = ";" + std::string(list) + ";";
+    return ports.find(";" + port + ";") != std::string::npos;
+}
+
 bool ParseDevice(const std::string& text, VirtualDeviceConfig* config) {
     platform::VirtualDeviceEntry entry;
     if (!platform::ParseVirtualDeviceEntry(text, &entry)) return false;
+    config->winUsb = !NamesPort(std::getenv(kOtherDriverVariable), entry.port);
     config->vendorId = entry.vendorId;
     config->productId = entry.productId;
     config->serial = entry.serial;

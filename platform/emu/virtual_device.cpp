@@ -116,6 +116,12 @@ bool VirtualDeviceImpl::Opened(DWORD* error) {
         *error = ERROR_FILE_NOT_FOUND;
         return false;
     }
+    // WinUSB opens its device exclusively: while one handle is open, another
+    // open is refused, from this process or any other.
+    if (openHandles != 0) {
+        *error = kDeviceInUseError;
+        return false;
+    }
     ++openHandles;
     return true;
 }

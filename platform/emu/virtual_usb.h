@@ -36,6 +36,9 @@ struct VirtualDeviceConfig {
     bool unterminatedLocationPaths = false;
     // Whether the device exposes a USB device interface (and so a path).
     bool hasInterface = true;
+    // Bound to WinUSB; false: to another driver, which lists and opens the
+    // device like any other but knows no WinUSB request.
+    bool winUsb = true;
     // A file that receives a copy of every byte, as it arrives; none if empty.
     std::string receiveFile;
     // Alternate setting 0 of the interface, in pipe-index order.
@@ -57,6 +60,10 @@ constexpr double kFullSpeedBytesPerMillisecond = 19 * 64;
 
 // The error WinUSB reports for I/O on a device that was unplugged.
 constexpr DWORD kRemovedDeviceError = ERROR_BAD_COMMAND;
+// What CreateFileW answers on a device that is open already: WinUSB's device
+// is exclusive, and the I/O manager refuses a second open of an exclusive
+// device with STATUS_ACCESS_DENIED.
+constexpr DWORD kDeviceInUseError = ERROR_ACCESS_DENIED;
 
 class VirtualDevice {
   public:
@@ -111,5 +118,7 @@ std::vector<std::shared_ptr<VirtualDevice>> PluggedDevices();
 // "vendor:product:serial:port[:file]" (IDs in hexadecimal, port a number,
 // file the receiving file). Read when the bus is first used.
 constexpr const char* kDevicesVariable = "EMU_USB_DEVICES";
+// ';'-separated ports of those devices bound to another driver than WinUSB.
+constexpr const char* kOtherDriverVariable = "EMU_USB_OTHER_DRIVER";
 
 }  // namespace emu

@@ -46,8 +46,9 @@ BOOL WINAPI WinUsb_Initialize(HANDLE deviceHandle, PWINUSB_INTERFACE_HANDLE inte
     if (!object) return FALSE;
     if (emu::IsHostDeviceFile(object)) return emu::HostWinUsbInitialize(object, interfaceHandle);
     auto file = std::dynamic_pointer_cast<emu::DeviceFile>(object);
-    if (!file) {
-        SetLastError(ERROR_INVALID_FUNCTION);  // not a USB device
+    // Not a USB device, or one whose driver knows no WinUSB request.
+    if (!file || !file->Device()->Config().winUsb) {
+        SetLastError(ERROR_INVALID_FUNCTION);
         return FALSE;
     }
     if (!file->IsOverlapped()) {

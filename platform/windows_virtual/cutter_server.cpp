@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/unique_handle.h"
+#include "platform/windows_virtual/busy_device.h"
 #include "platform/windows_virtual/virtual_bus.h"
 
 namespace virtual_usb {
@@ -20,18 +21,9 @@ struct Listener {
     HANDLE listening;  // set when the first instance is listening; not owned
 };
 
-struct Connection {
-    const CutterConfig* cutter;
-    HANDLE server;  // owned
-};
-
 // Reads one connection until the program closes it or the cutter is
 // unplugged, which breaks it at once.
-DWORD WINAPI Serve(void* parameter) {
-    const Connection connection = *static_cast<Connection*>(parameter);
-    delete static_cast<Connection*>(parameter);
-    const CutterConfig& cutter = *connection.cutter;
-    platform::UniqueHandle server(connection.server);
+void Serve(const CutterConfig& cutter, HANDLE server) {
     platform::UniqueHandle received;
     if (!cutter.receiveFile.empty()) {
         received.reset(CreateFileW(cutter.receiveFile.c_str(), FILE_APPEND_DATA,
@@ -48,54 +40,74 @@ DWORD WINAPI Serve(void* parameter) {
         }
         OVERLAPPED overlapped{};
         overlapped.hEvent = readDone.get();
-        if (!ReadFile(server.get(), buffer.data(), kReadSize, nullptr, &overlapped) &&
+        if (!ReadFile(server, buffer.data(), kReadSize, nullptr, &overlapped) &&
             GetLastError() != ERROR_IO_PENDING) {
             break;  // ERROR_BROKEN_PIPE: the program closed its end
         }
         HANDLE events[] = {readDone.get(), cutter.unplugEvent};
         DWORD count = 0;
         if (WaitForMultipleObjects(2, events, FALSE, INFINITE) != WAIT_OBJECT_0) {
-            CancelIo(server.get());
-            GetOverlappedResult(server.get(), &overlapped, &count, TRUE);
+            CancelIo(server);
+            GetOverlappedResult(server, &overlapped, &count, TRUE);
             break;
         }
-        if (!GetOverlappedResult(server.get(), &overlapped, &count, FALSE)) break;
+        if (!GetOverlappedResult(server, &overlapped, &count, FALSE)) break;
         DWORD written = 0;
         if (received.valid() && count != 0) {
             WriteFile(received.get(), buffer.data(), count, &written, nullptr);
         }
     }
     // The program's end of the connection is broken from here on.
-    DisconnectNamedPipe(server.get());
-    return 0;
+    DisconnectNamedPipe(server);
 }
 
-// No buffer either way: a write waits until the cutter has read it.
+// One instance, no buffer either way: a write waits until the cutter has read
+// it, and while a connection is open no other can be made, as a WinUSB device
+// is open to one handle at a time. The first instance of the name: when
+// another process serves the cutter already (one started with the same
+// EMU_USB_BUS), this one leaves it to that process.
 HANDLE NewInstance(const CutterConfig& cutter) {
     return CreateNamedPipeW(
-        cutter.devicePath.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
-        PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
-        PIPE_UNLIMITED_INSTANCES, 0, 0, 0, nullptr);
+        cutter.devicePath.c_str(),
+        PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+        PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 0, 0, 0,
+        nullptr);
 }
 
-// Keeps instances of the cutter's pipe listening while it is plugged in, and
-// hands every connection to a thread of its own. A spare instance listens
-// while the thread waits on another: the program may close a connection and
-// open the next at once, before the thread has come round.
+// Waits for the program to connect; false when the cutter was unplugged
+// meanwhile or the pipe failed.
+bool AwaitConnection(const CutterConfig& cutter, HANDLE instance, HANDLE connected) {
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = connected;
+    ResetEvent(connected);
+    if (ConnectNamedPipe(instance, &overlapped)) return true;
+    if (GetLastError() == ERROR_PIPE_CONNECTED) return true;
+    if (GetLastError() != ERROR_IO_PENDING) return false;
+    HANDLE events[] = {connected, cutter.unplugEvent};
+    DWORD ignored = 0;
+    if (WaitForMultipleObjects(2, events, FALSE, INFINITE) == WAIT_OBJECT_0) {
+        return GetOverlappedResult(instance, &overlapped, &ignored, FALSE) != FALSE;
+    }
+    CancelIo(instance);
+    GetOverlappedResult(instance, &overlapped, &ignored, TRUE);
+    return false;
+}
+
+// Keeps the cutter's one pipe instance while it is plugged in and serves its
+// connections one after the other. The instance is reused, so the name never
+// vanishes between connections: a program that closes and reopens at once
+// finds it busy for a moment at most (see busy_device.h).
 DWORD WINAPI Listen(void* parameter) {
     const Listener listener = *static_cast<Listener*>(parameter);
     delete static_cast<Listener*>(parameter);
     const CutterConfig& cutter = *listener.cutter;
     platform::UniqueHandle connected(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (!connected.valid()) return 1;
-    HANDLE waiting = INVALID_HANDLE_VALUE;
-    HANDLE spare = INVALID_HANDLE_VALUE;
+    platform::UniqueHandle instance;
     for (;;) {
         if (!Plugged(cutter)) {
             // Unplugged: nothing listens, so opening the path fails.
-            if (waiting != INVALID_HANDLE_VALUE) CloseHandle(waiting);
-            if (spare != INVALID_HANDLE_VALUE) CloseHandle(spare);
-            waiting = spare = INVALID_HANDLE_VALUE;
+            instance.reset();
             // Wakes at once when plugged in; unplug stays set, so poll then.
             if (Unplugged(cutter)) {
                 Sleep(kPlugPollMs);
@@ -104,45 +116,18 @@ DWORD WINAPI Listen(void* parameter) {
             }
             continue;
         }
-        if (waiting == INVALID_HANDLE_VALUE) {
-            waiting = spare;
-            spare = INVALID_HANDLE_VALUE;
-        }
-        if (waiting == INVALID_HANDLE_VALUE) waiting = NewInstance(cutter);
-        if (spare == INVALID_HANDLE_VALUE) spare = NewInstance(cutter);
-        if (waiting == INVALID_HANDLE_VALUE) {
+        if (!instance.valid()) instance.reset(NewInstance(cutter));
+        // Listed from now on: served here, or by the process that has the name.
+        SetEvent(listener.listening);
+        if (!instance.valid()) {
             Sleep(kPlugPollMs);
             continue;
         }
-        // An instance exists: the cutter can be opened once listed.
-        SetEvent(listener.listening);
-        OVERLAPPED overlapped{};
-        overlapped.hEvent = connected.get();
-        ResetEvent(connected.get());
-        bool ready = ConnectNamedPipe(waiting, &overlapped) != FALSE;
-        if (!ready && GetLastError() == ERROR_IO_PENDING) {
-            HANDLE events[] = {connected.get(), cutter.unplugEvent};
-            DWORD ignored = 0;
-            if (WaitForMultipleObjects(2, events, FALSE, INFINITE) == WAIT_OBJECT_0) {
-                ready = GetOverlappedResult(waiting, &overlapped, &ignored, FALSE) != FALSE;
-            } else {
-                CancelIo(waiting);
-                GetOverlappedResult(waiting, &overlapped, &ignored, TRUE);
-                continue;  // unplugged: the instances go at the top
-            }
-        } else if (!ready) {
-            ready = GetLastError() == ERROR_PIPE_CONNECTED;
+        if (AwaitConnection(cutter, instance.get(), connected.get())) {
+            Serve(cutter, instance.get());
+        } else {
+            DisconnectNamedPipe(instance.get());
         }
-        HANDLE server = waiting;
-        waiting = INVALID_HANDLE_VALUE;
-        auto* connection = ready ? new Connection{&cutter, server} : nullptr;
-        HANDLE thread = ready ? CreateThread(nullptr, 0, Serve, connection, 0, nullptr) : nullptr;
-        if (thread == nullptr) {
-            delete connection;
-            CloseHandle(server);
-            continue;
-        }
-        CloseHandle(thread);  // the connection's thread owns the server end
     }
 }
 
@@ -153,6 +138,7 @@ void StartCutters() {
     std::call_once(once, [] {
         // A cutter listed must open at once: wait until those plugged in
         // listen. The events live as long as the threads, to the end.
+        RouteBusyDevices();
         std::vector<HANDLE> waits;
         for (const CutterConfig& cutter : Cutters()) {
             HANDLE listening = CreateEventW(nullptr, TRUE, FALSE, nullptr);

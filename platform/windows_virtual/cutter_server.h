@@ -3,11 +3,11 @@
 
 namespace virtual_usb {
 
-// Starts, once, a thread per cutter of Cutters() that keeps an instance of
-// its pipe listening while it is plugged in. Every connection is then read by
-// a thread of its own, which appends what arrives to the cutter's file. A
-// pipe without buffer means a write completes only when the cutter has taken
-// its bytes, as on the bus.
+// Starts, once, a thread per cutter of Cutters() that keeps the one instance
+// of its pipe listening while it is plugged in, and reads each connection in
+// turn, appending what arrives to the cutter's file. A pipe without buffer
+// means a write completes only when the cutter has taken its bytes, as on the
+// bus; one instance means one connection at a time, as WinUSB allows.
 void StartCutters();
 
 }  // namespace virtual_usb

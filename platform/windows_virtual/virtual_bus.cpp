@@ -66,10 +66,16 @@ std::wstring Lower(std::wstring text) {
     return text;
 }
 
+// The bus the cutters are on: this process's own, unless EMU_USB_BUS names
+// another's.
+std::wstring BusName() {
+    const std::string named = Variable("EMU_USB_BUS");
+    return named.empty() ? std::to_wstring(GetCurrentProcessId()) : Widen(named);
+}
+
 HANDLE NamedEvent(const std::string& port, const wchar_t* what) {
-    const std::wstring name = L"Local\\bladepost-virtual-" +
-                              std::to_wstring(GetCurrentProcessId()) + L"-" + what + L"-" +
-                              Widen(port);
+    const std::wstring name =
+        L"Local\\bladepost-virtual-" + BusName() + L"-" + what + L"-" + Widen(port);
     return CreateEventW(nullptr, TRUE, FALSE, name.c_str());
 }
 
@@ -77,8 +83,8 @@ std::vector<CutterConfig> ReadCutters() {
     const std::map<std::string, DWORD> delays = ParseDelays(Variable("EMU_USB_DELAYS"));
     const std::set<std::string> absent = ParsePorts(Variable("EMU_USB_ABSENT"));
     const std::set<std::string> closeFails = ParsePorts(Variable("EMU_USB_CLOSE_FAILS"));
-    const std::wstring prefix =
-        L"bladepost-virtual-" + std::to_wstring(GetCurrentProcessId()) + L"-";
+    const std::set<std::string> otherDriver = ParsePorts(Variable("EMU_USB_OTHER_DRIVER"));
+    const std::wstring prefix = L"bladepost-virtual-" + BusName() + L"-";
     std::vector<CutterConfig> cutters;
     for (const std::string& item : Split(Variable("EMU_USB_DEVICES"), ';')) {
         platform::VirtualDeviceEntry entry;
@@ -93,6 +99,7 @@ std::vector<CutterConfig> ReadCutters() {
         if (delay != delays.end()) cutter.delayMs = delay->second;
         cutter.absentAtStart = absent.count(cutter.port) != 0;
         cutter.closeFails = closeFails.count(cutter.port) != 0;
+        cutter.otherDriver = otherDriver.count(cutter.port) != 0;
         cutter.instanceId =
             platform::UsbInstanceId(cutter.vendorId, cutter.productId, cutter.serial);
         // "\\?\usb#vid_...#{class}" without its "\\?\".

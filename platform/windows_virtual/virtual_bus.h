@@ -21,21 +21,34 @@
 //                       closing, so the program's CloseHandle that follows
 //                       fails with ERROR_INVALID_HANDLE; the connection then
 //                       stays open until the process ends.
+//   EMU_USB_OTHER_DRIVER ';'-separated ports: that cutter is bound to another
+//                       driver than WinUSB. SetupAPI lists it all the same (it
+//                       lists every device of the USB device interface class)
+//                       and CreateFileW opens it, but WinUsb_Initialize fails
+//                       with ERROR_INVALID_FUNCTION: its driver completes the
+//                       WinUSB request as one it does not know.
+//   EMU_USB_BUS         the bus the cutters are on: by default the program's
+//                       process ID in decimal, so each program has cutters
+//                       of its own. A program given another's ID shares its
+//                       cutters: whichever of them listed a cutter first
+//                       serves it, and the cutter is open to one connection
+//                       at a time, from either (a second open fails with
+//                       ERROR_ACCESS_DENIED, see busy_device.h).
 //
 // Another process plugs and unplugs cutters through two manual-reset events
 // per port, created by whichever side comes first (CreateEventW, same name):
 //
-//   Local\bladepost-virtual-<pid>-plug-<port>
-//   Local\bladepost-virtual-<pid>-unplug-<port>
+//   Local\bladepost-virtual-<bus>-plug-<port>
+//   Local\bladepost-virtual-<bus>-unplug-<port>
 //
-// <pid> is the program's process ID in decimal. A cutter is plugged in while
+// <bus> is EMU_USB_BUS as above. A cutter is plugged in while
 // unplug is not set and either plug is set or it was not absent at start.
 // Once unplug is set, enumeration no longer lists it, its connections are
 // broken at once (a write in flight fails) and WinUsb_WritePipe on it fails
 // with ERROR_BAD_COMMAND, as WinUSB reports for a device that is gone.
 //
 // The device path SetupAPI hands out is a named pipe,
-// \\?\pipe\bladepost-virtual-<pid>-<interface> with <interface> the device's
+// \\?\pipe\bladepost-virtual-<bus>-<interface> with <interface> the device's
 // Windows interface name (usb#vid_vvvv&pid_pppp#serial#{class}), so the
 // program's own CreateFileW opens a fresh connection to the cutter each time.
 // WinUsb_Initialize recognises the cutter by the pipe name of the handle.
@@ -58,6 +71,7 @@ struct CutterConfig {
     DWORD delayMs = 0;         // before each write is accepted
     bool absentAtStart = false;
     bool closeFails = false;
+    bool otherDriver = false;
     std::string instanceId;   // USB\VID_vvvv&PID_pppp\SERIAL
     std::wstring devicePath;  // what CreateFileW opens
     std::wstring pipeName;    // as the handle names its pipe: \bladepost-virtual-...

@@ -2,8 +2,9 @@
 // that the program opened with CreateFileW on a cutter's device path:
 // WinUsb_WritePipe writes to it with the caller's OVERLAPPED, so the
 // completion takes the real road to the port that the file handle is bound to.
-#include <cstdint>
 #include <memory>
+#include <mutex>
+#include <unordered_map>
 
 #include "platform/windows_virtual/virtual_bus.h"
 
@@ -18,22 +19,58 @@ constexpr Endpoint kEndpoints[] = {{UsbdPipeTypeBulk, 0x81}, {UsbdPipeTypeBulk, 
 constexpr UCHAR kEndpointCount = sizeof kEndpoints / sizeof kEndpoints[0];
 constexpr USHORT kMaxPacketSize = 64;
 
-// What WinUsb_Initialize hands out. The mark lets a stale or foreign handle be
-// refused; the object needs no table, so freeing works even during exit.
+// What WinUsb_Initialize hands out.
 struct Interface {
-    static constexpr std::uint32_t kMark = 0x56555342;  // "VUSB"
-    std::uint32_t mark = kMark;
     HANDLE file;
     const virtual_usb::CutterConfig* cutter;
 };
 
-Interface* FindInterface(WINUSB_INTERFACE_HANDLE handle) {
-    auto* candidate = static_cast<Interface*>(handle);
-    if (candidate == nullptr || candidate->mark != Interface::kMark) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return nullptr;
+// The live interface handles. A freed or foreign handle is refused by not
+// being here, never by reading what it points at, which may be freed. Never
+// destroyed: the program may free its handles while the process ends.
+class Interfaces {
+  public:
+    WINUSB_INTERFACE_HANDLE Add(const Interface& usb) {
+        auto created = std::make_unique<Interface>(usb);
+        WINUSB_INTERFACE_HANDLE handle = created.get();
+        std::lock_guard<std::mutex> lock(mutex);
+        live.emplace(handle, std::move(created));
+        return handle;
     }
-    return candidate;
+
+    // A copy of a live handle's interface; false with ERROR_INVALID_HANDLE
+    // otherwise.
+    bool Find(WINUSB_INTERFACE_HANDLE handle, Interface* usb) {
+        std::lock_guard<std::mutex> lock(mutex);
+        const auto found = live.find(handle);
+        if (found == live.end()) return Refuse();
+        *usb = *found->second;
+        return true;
+    }
+
+    // As Find, and the handle is forgotten.
+    bool Remove(WINUSB_INTERFACE_HANDLE handle, Interface* usb) {
+        std::lock_guard<std::mutex> lock(mutex);
+        const auto found = live.find(handle);
+        if (found == live.end()) return Refuse();
+        *usb = *found->second;
+        live.erase(found);
+        return true;
+    }
+
+  private:
+    static bool Refuse() {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return false;
+    }
+
+    std::mutex mutex;
+    std::unordered_map<WINUSB_INTERFACE_HANDLE, std::unique_ptr<Interface>> live;
+};
+
+Interfaces& TheInterfaces() {
+    static Interfaces& interfaces = *new Interfaces;
+    return interfaces;
 }
 
 }  // namespace
@@ -49,23 +86,23 @@ BOOL WINAPI WinUsb_Initialize(HANDLE file, PWINUSB_INTERFACE_HANDLE handle) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    auto created = std::make_unique<Interface>();
-    created->file = file;
-    created->cutter = cutter;
-    *handle = created.release();
+    if (cutter->otherDriver) {
+        SetLastError(ERROR_INVALID_FUNCTION);
+        return FALSE;
+    }
+    *handle = TheInterfaces().Add({file, cutter});
     return TRUE;
 }
 
 BOOL WINAPI WinUsb_Free(WINUSB_INTERFACE_HANDLE handle) {
-    std::unique_ptr<Interface> freed(FindInterface(handle));
-    if (!freed) return FALSE;
-    freed->mark = 0;
+    Interface freed{};
+    if (!TheInterfaces().Remove(handle, &freed)) return FALSE;
     // A close that fails: the program's CloseHandle that follows is refused
     // with ERROR_INVALID_HANDLE. Closing the handle here instead would free
     // its value, which Wine hands to the next handle created by any thread,
     // and the program would then close that one.
-    if (freed->cutter->closeFails) {
-        SetHandleInformation(freed->file, HANDLE_FLAG_PROTECT_FROM_CLOSE,
+    if (freed.cutter->closeFails) {
+        SetHandleInformation(freed.file, HANDLE_FLAG_PROTECT_FROM_CLOSE,
                              HANDLE_FLAG_PROTECT_FROM_CLOSE);
     }
     return TRUE;
@@ -74,7 +111,8 @@ BOOL WINAPI WinUsb_Free(WINUSB_INTERFACE_HANDLE handle) {
 BOOL WINAPI WinUsb_QueryInterfaceSettings(WINUSB_INTERFACE_HANDLE handle, UCHAR alternateSetting,
                                           PUSB_INTERFACE_DESCRIPTOR descriptor) {
     if (virtual_usb::InjectedFailure("WinUsb_QueryInterfaceSettings")) return FALSE;
-    if (FindInterface(handle) == nullptr) return FALSE;
+    Interface usb{};
+    if (!TheInterfaces().Find(handle, &usb)) return FALSE;
     if (alternateSetting != 0) {
         SetLastError(ERROR_NO_MORE_ITEMS);
         return FALSE;
@@ -94,7 +132,8 @@ BOOL WINAPI WinUsb_QueryInterfaceSettings(WINUSB_INTERFACE_HANDLE handle, UCHAR 
 BOOL WINAPI WinUsb_QueryPipe(WINUSB_INTERFACE_HANDLE handle, UCHAR alternateSetting,
                              UCHAR pipeIndex, PWINUSB_PIPE_INFORMATION pipe) {
     if (virtual_usb::InjectedFailure("WinUsb_QueryPipe")) return FALSE;
-    if (FindInterface(handle) == nullptr) return FALSE;
+    Interface usb{};
+    if (!TheInterfaces().Find(handle, &usb)) return FALSE;
     if (alternateSetting != 0 || pipeIndex >= kEndpointCount) {
         SetLastError(ERROR_NO_MORE_ITEMS);
         return FALSE;
@@ -113,9 +152,9 @@ BOOL WINAPI WinUsb_QueryPipe(WINUSB_INTERFACE_HANDLE handle, UCHAR alternateSett
 BOOL WINAPI WinUsb_WritePipe(WINUSB_INTERFACE_HANDLE handle, UCHAR pipeId, PUCHAR buffer,
                              ULONG length, PULONG transferred, LPOVERLAPPED overlapped) {
     if (virtual_usb::InjectedFailure("WinUsb_WritePipe")) return FALSE;
-    const Interface* usb = FindInterface(handle);
-    if (usb == nullptr) return FALSE;
-    if (virtual_usb::Unplugged(*usb->cutter)) {
+    Interface usb{};
+    if (!TheInterfaces().Find(handle, &usb)) return FALSE;
+    if (virtual_usb::Unplugged(*usb.cutter)) {
         SetLastError(ERROR_BAD_COMMAND);
         return FALSE;
     }
@@ -129,7 +168,7 @@ BOOL WINAPI WinUsb_WritePipe(WINUSB_INTERFACE_HANDLE handle, UCHAR pipeId, PUCHA
         return FALSE;
     }
     DWORD written = 0;
-    const BOOL ok = WriteFile(usb->file, buffer, length, &written, overlapped);
+    const BOOL ok = WriteFile(usb.file, buffer, length, &written, overlapped);
     if (transferred != nullptr) *transferred = written;
     return ok;
 }

@@ -98,9 +98,11 @@ class Player {
             emu::FailCall(fault.function, fault.nth, static_cast<DWORD>(fault.error), fault.times);
         }
         Script();
+        if (s.hasOtherProgram) StartOther();
         observed.exitCode = RunProgram(Wide(scenario::Expand(s.commandLine, jobFolder)),
                                        "scenario " + s.name, kRunDeadline);
         if (mover.joinable()) mover.join();
+        if (s.hasOtherProgram) FinishOther();
         Collect();
         return observed;
     }
@@ -122,6 +124,7 @@ class Player {
         config.vendorId = cutter.vendorId;
         config.productId = cutter.productId;
         config.serial = cutter.serial;
+        config.winUsb = !cutter.otherDriver;
         config.locationPaths = {"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(" +
                                 std::to_string(cutter.port) + ")"};
         auto device = emu::PlugIn(config);
@@ -163,6 +166,47 @@ class Player {
         const std::vector<int> positions = emu::ProgressPositions();
         return std::any_of(positions.begin(), positions.end(),
                            [percent](int position) { return position >= percent; });
+    }
+
+    // The other program, played by the runner: it has the only cutter open
+    // and its file's writes queued before the program starts, in chunks as
+    // the program sends them.
+    void StartOther() {
+        std::ifstream file(scenario::Expand(s.otherProgram, jobFolder), std::ios::binary);
+        other.bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+        const std::wstring path = devices.begin()->second->DevicePath();
+        other.file.reset(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr));
+        if (!other.file.valid() || !WinUsb_Initialize(other.file.get(), &other.usb)) {
+            observed.problems.push_back("the other program cannot open the cutter");
+            return;
+        }
+        other.writes.resize((other.bytes.size() + 1023) / 1024);
+        for (std::size_t i = 0; i < other.writes.size(); ++i) {
+            const ULONG size =
+                static_cast<ULONG>(std::min<std::size_t>(1024, other.bytes.size() - i * 1024));
+            WinUsb_WritePipe(other.usb, 0x02, &other.bytes[i * 1024], size, nullptr,
+                             &other.writes[i]);
+        }
+    }
+
+    // Waits for the other program's writes, then closes its cutter.
+    void FinishOther() {
+        const auto& cutter = devices.begin()->second;
+        const auto deadline = std::chrono::steady_clock::now() + kRunDeadline;
+        while (cutter->PendingWrites() != 0 && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        for (const OVERLAPPED& write : other.writes) {
+            if (write.Internal != 0) {
+                observed.problems.push_back("the other program's write failed (" +
+                                            std::to_string(write.Internal) + ")");
+                break;
+            }
+        }
+        if (other.usb != nullptr) WinUsb_Free(other.usb);
+        other.file.reset();
     }
 
     // Records what the file-open dialog shows now, for Expect step `index`.
@@ -289,6 +333,12 @@ class Player {
     const std::string jobFolder;
     std::map<int, std::shared_ptr<emu::VirtualDevice>> devices;
     std::deque<platform::UniqueHandle> locks;  // held open without sharing
+    struct OtherProgram {
+        std::vector<unsigned char> bytes;
+        platform::UniqueHandle file;
+        WINUSB_INTERFACE_HANDLE usb = nullptr;
+        std::deque<OVERLAPPED> writes;  // stay where they are while pending
+    } other;
     std::mutex mutex;
     scenario::Observed observed;
     std::thread mover;  // lets go of the dialog being moved

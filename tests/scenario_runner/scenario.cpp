@@ -123,7 +123,11 @@ class Reader {
         if (first == "cutter") return ReadReceived();
         if (first == "job") return ReadJob();
         if (first == "fault:") return ReadFault();
-        if (first == "command" && Is(1, "line:")) return ReadCommandLine();
+        if (first == "command" && Is(1, "line:")) return ReadCommandLine("line:", &s.commandLine);
+        if (first == "other" && Is(1, "program:")) {
+            s.hasOtherProgram = true;
+            return ReadCommandLine("program:", &s.otherProgram);
+        }
         if (first == "file" && Is(1, "dialog") && Count() == 2) return Begin(Place::FileDialog);
         if (first == "progress" && Count() == 1) return Begin(Place::Progress);
         if (first == "message" && Is(1, "box") && Count() == 2) return Begin(Place::MessageBox);
@@ -139,7 +143,7 @@ class Reader {
         return false;
     }
 
-    // cutter N: VID:PID serial S port P [slow MS] [absent] [close-fails]
+    // cutter N: VID:PID serial S port P [slow MS] [absent] [close-fails] [other-driver]
     bool ReadCutter() {
         Cutter cutter;
         unsigned long number = 0, vendor = 0, product = 0, port = 0;
@@ -165,6 +169,8 @@ class Reader {
                 cutter.absent = true;
             } else if (Is(i, "close-fails")) {
                 cutter.closeFails = true;
+            } else if (Is(i, "other-driver")) {
+                cutter.otherDriver = true;
             } else {
                 return false;
             }
@@ -212,11 +218,12 @@ class Reader {
         return true;
     }
 
-    // command line: TEXT (the rest of the line, verbatim: quotes and all)
-    bool ReadCommandLine() {
-        const std::string::size_type colon = raw->find("line:");
-        const std::string::size_type start = raw->find_first_not_of(" \t", colon + 5);
-        s.commandLine = start == std::string::npos ? "" : raw->substr(start);
+    // command line: TEXT, other program: TEXT (the rest of the line after
+    // `label`, verbatim: quotes and all)
+    bool ReadCommandLine(const std::string& label, std::string* commandLine) {
+        const std::string::size_type colon = raw->find(label) + label.size();
+        const std::string::size_type start = raw->find_first_not_of(" \t", colon);
+        *commandLine = start == std::string::npos ? "" : raw->substr(start);
         return true;
     }
 

@@ -20,6 +20,8 @@ struct Cutter {
     unsigned slowMs = 0;      // time the cutter takes before it accepts each write
     bool absent = false;      // plugged in later, by a "plug cutter" step
     bool closeFails = false;  // closing the program's handle on it fails
+    // Bound to a driver other than WinUSB.
+    bool otherDriver = false;
 };
 
 struct Job {
@@ -104,6 +106,11 @@ struct Scenario {
     // The command line as written: "{name}" stands for the path of the job
     // file `name` in the job folder, "{c*N}" for N copies of the character c.
     std::string commandLine;
+    // Another copy of the program, started with this command line, expanded
+    // alike, is sending to the only cutter when this one starts; it must end
+    // with exit code 0.
+    bool hasOtherProgram = false;
+    std::string otherProgram;
     std::vector<Step> steps;
     int exitCode = 0;
     std::vector<Received> received;  // cutters not named must get nothing

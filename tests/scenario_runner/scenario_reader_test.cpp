@@ -11,10 +11,11 @@ using scenario::Step;
 TEST(ScenarioReader, ReadsEveryPartOfAScenario) {
     const std::string text =
         "title: Two cutters\n"
-        "cutter 2: 2E7A:4C05 serial 00B7 port 2 slow 40 absent close-fails\n"
+        "cutter 2: 2E7A:4C05 serial 00B7 port 2 slow 40 absent close-fails other-driver\n"
         "job plot job.plt: 300 bytes locked\n"
         "fault: WinUsb_Initialize call 1 fails with 31 2 times\n"
         "command line: \"{plot job.plt}\" {x*3}\n"
+        "other program: {plot job.plt}\n"
         "file dialog\n"
         "  expect list \"A \\\"1\\\"\" \"B\"   # comment\n"
         "  choose output 2\n"
@@ -34,11 +35,13 @@ TEST(ScenarioReader, ReadsEveryPartOfAScenario) {
     EXPECT_EQ(s.cutters[0].productId, 0x4C05);
     EXPECT_EQ(s.cutters[0].serial, "00B7");
     EXPECT_EQ(s.cutters[0].slowMs, 40u);
-    EXPECT_TRUE(s.cutters[0].absent && s.cutters[0].closeFails);
+    EXPECT_TRUE(s.cutters[0].absent && s.cutters[0].closeFails && s.cutters[0].otherDriver);
     EXPECT_EQ(s.jobs.at(0).name, "plot job.plt");
     EXPECT_TRUE(s.jobs.at(0).locked);
     EXPECT_EQ(s.faults.at(0).times, 2u);
     EXPECT_EQ(scenario::Expand(s.commandLine, "C:\\j\\"), "\"C:\\j\\plot job.plt\" xxx");
+    EXPECT_TRUE(s.hasOtherProgram);
+    EXPECT_EQ(s.otherProgram, "{plot job.plt}");
     ASSERT_EQ(s.steps.size(), 6u);
     EXPECT_EQ(s.steps[1].text, "\"A \\\"1\\\"\" \"B\"");
     EXPECT_EQ(s.steps[2].kind, Step::Kind::ChooseOutput);

@@ -96,10 +96,10 @@ TEST_F(UsbDeviceTest, OpeningAnOpenDeviceKeepsTheFirstConnection) {
     auto device = Open({});
     ASSERT_TRUE(device->IsOpen());
     log.NewRecords();
-    device->AsyncOpen();
+    device->AsyncOpen();  // the device is exclusive: the second open is refused
     EXPECT_TRUE(device->IsOpen());
-    EXPECT_NE(log.NewRecords().find("[warning]: void __thiscall QUILL::UsbDevice::AsyncOpen(void) "
-                                    "- Already open\r\n"),
+    EXPECT_NE(log.NewRecords().find("[error]: void __thiscall QUILL::UsbDevice::AsyncOpen(void) "
+                                    "- CreateFile PIPE Error\r\r\n failed (5)\r\n"),
               std::string::npos);
     EXPECT_EQ(cutter->OpenHandles(), 1);  // the second connection was released
     EXPECT_TRUE(Write(*device, Pattern(100)).ok);

@@ -83,7 +83,8 @@ TEST_F(WinUsbServiceTest, AssignTwiceKeepsTheFirstConnection) {
     stream.assign(first, ec);
     ASSERT_FALSE(ec);
 
-    const winusb_native_handle second = OpenNative(*cutter);
+    // Another cutter: each can be open only once.
+    const winusb_native_handle second = OpenNative(*emu::PlugIn({}));
     stream.assign(second, ec);
     EXPECT_EQ(ec, boost::asio::error::already_open);
     EXPECT_EQ(ec.message(), "Already open");

@@ -207,6 +207,8 @@ class Runner {
         for (auto& entry : events) CloseHandle(entry.second);
         if (process.hProcess != nullptr) CloseHandle(process.hProcess);
         if (process.hThread != nullptr) CloseHandle(process.hThread);
+        if (other.hProcess != nullptr) CloseHandle(other.hProcess);
+        if (other.hThread != nullptr) CloseHandle(other.hThread);
     }
     Runner(const Runner&) = delete;
     Runner& operator=(const Runner&) = delete;
@@ -215,6 +217,7 @@ class Runner {
         if (Prepare() && Start()) {
             const bool played = Play();
             Finish(played);
+            if (s.hasOtherProgram) FinishOther();
             Collect();
         }
         return observed;
@@ -255,7 +258,7 @@ class Runner {
             return false;
         }
 
-        std::string devices, delays, absent, closeFails, faults;
+        std::string devices, delays, absent, closeFails, otherDriver, faults;
         auto add = [](std::string* list, const char* separator, const std::string& item) {
             if (!list->empty()) *list += separator;
             *list += item;
@@ -269,6 +272,7 @@ class Runner {
             if (cutter.slowMs != 0) add(&delays, ";", port + ":" + std::to_string(cutter.slowMs));
             if (cutter.absent) add(&absent, ";", port);
             if (cutter.closeFails) add(&closeFails, ";", port);
+            if (cutter.otherDriver) add(&otherDriver, ";", port);
         }
         for (const scenario::Fault& fault : s.faults) {
             add(&faults, ",",
@@ -278,8 +282,12 @@ class Runner {
         // The program inherits these; one left over from outside would change
         // the cutters it sees.
         const std::pair<const wchar_t*, std::string> variables[] = {
-            {L"EMU_USB_DEVICES", devices}, {L"EMU_USB_DELAYS", delays},
-            {L"EMU_USB_ABSENT", absent},   {L"EMU_USB_CLOSE_FAILS", closeFails},
+            {L"EMU_USB_DEVICES", devices},
+            {L"EMU_USB_DELAYS", delays},
+            {L"EMU_USB_ABSENT", absent},
+            {L"EMU_USB_CLOSE_FAILS", closeFails},
+            {L"EMU_USB_OTHER_DRIVER", otherDriver},
+            {L"EMU_USB_BUS", ""},
             {L"EMU_FAULTS", faults},
         };
         for (const auto& variable : variables) {
@@ -299,6 +307,10 @@ class Runner {
         if (!CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED,
                             nullptr, nullptr, &startup, &process)) {
             Problem("cannot start " + Narrow(exe) + " (" + std::to_string(GetLastError()) + ")");
+            return false;
+        }
+        if (s.hasOtherProgram && !StartOther()) {
+            TerminateProcess(process.hProcess, 1);
             return false;
         }
         for (const scenario::Cutter& cutter : s.cutters) {
@@ -339,6 +351,50 @@ class Runner {
     }
 
     bool Ended() const { return WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0; }
+
+    // Starts the other program on the held program's bus, so that both have
+    // the same cutters, and waits until the only cutter has its first bytes.
+    bool StartOther() {
+        std::wstring commandLine =
+            L"\"" + exe + L"\" " + Widen(scenario::Expand(s.otherProgram, jobFolder));
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        SetEnvironmentVariableW(L"EMU_USB_BUS", std::to_wstring(process.dwProcessId).c_str());
+        const BOOL started = CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE,
+                                            0, nullptr, nullptr, &startup, &other);
+        SetEnvironmentVariableW(L"EMU_USB_BUS", nullptr);
+        if (!started) {
+            Problem("cannot start the other program (" + std::to_string(GetLastError()) + ")");
+            return false;
+        }
+        const std::wstring received = ReceiveFile(s.cutters.front());
+        const auto deadline = Clock::now() + kPatience;
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        while (!GetFileAttributesExW(received.c_str(), GetFileExInfoStandard, &data) ||
+               data.nFileSizeLow == 0) {
+            if (WaitForSingleObject(other.hProcess, 0) == WAIT_OBJECT_0 ||
+                Clock::now() >= deadline) {
+                Problem("the other program sent nothing within " + Seconds(kPatience));
+                TerminateProcess(other.hProcess, 255);
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return true;
+    }
+
+    void FinishOther() {
+        DWORD code = 255;
+        if (WaitForSingleObject(other.hProcess, static_cast<DWORD>(kEndPatience.count() * 1000)) !=
+            WAIT_OBJECT_0) {
+            Problem("the other program did not end within " + Seconds(kEndPatience));
+            TerminateProcess(other.hProcess, 255);
+            WaitForSingleObject(other.hProcess, 5000);
+        } else if (GetExitCodeProcess(other.hProcess, &code) && code != 0) {
+            Problem("the other program ended with exit code " + std::to_string(code) +
+                    ", expected 0");
+        }
+    }
 
     HWND MessageBoxShown() const {
         BoxSearch search{process.dwProcessId, nullptr};
@@ -694,7 +750,8 @@ class Runner {
     const std::string jobFolder;  // ends with a backslash
     std::wstring logFile;
     PROCESS_INFORMATION process{};
-    std::vector<HANDLE> locks;                              // job files held without sharing
+    PROCESS_INFORMATION other{};  // the other program, if the scenario has one
+    std::vector<HANDLE> locks;    // job files held without sharing
     std::map<std::pair<int, std::wstring>, HANDLE> events;  // by cutter and "plug"/"unplug"
     ProgressWatch watch;
     scenario::Place place = scenario::Place::FileDialog;
