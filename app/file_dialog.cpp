@@ -1,5 +1,7 @@
 #include "app/file_dialog.h"
 
+#include <algorithm>
+#include <cstring>
 #include <exception>
 #include <type_traits>
 
@@ -37,9 +39,15 @@ void LogHookFailure(const char* text) {
     }
 }
 
+// Room for the failure text, made before the dialog: the hook copies it
+// into this without allocating, as it may be out of memory.
+constexpr std::size_t kFailureTextCapacity = 255;
+
 // Closes the dialog without a file; ShowFileDialog reports `why`.
-void GiveUp(const char* why) {
-    if (hookFailure != nullptr) *hookFailure = why;
+void GiveUp(const char* why) noexcept {
+    if (hookFailure != nullptr) {
+        hookFailure->assign(why, std::min(std::strlen(why), hookFailure->capacity()));
+    }
     PostMessageW(FileDialogWindow, WM_COMMAND, IDCANCEL, 0);
 }
 
@@ -109,6 +117,7 @@ UINT_PTR CALLBACK OpenDialogHook(HWND dialog, UINT message, WPARAM wParam, LPARA
 
 FileDialogResult ShowFileDialog(OPENFILENAMEW& record) {
     FileDialogResult result{FALSE, std::string()};
+    result.enumerationFailure.reserve(kFailureTextCapacity);
     hookFailure = &result.enumerationFailure;
     result.chosen = GetOpenFileNameW(&record);
     hookFailure = nullptr;

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <thread>
 
@@ -17,6 +18,8 @@
 namespace {
 
 constexpr DWORD kChunkSize = 1024;
+// How often the worker runs the I/O service again after it failed.
+constexpr int kRunAttempts = 100;
 const char kWorkerContext[] = "void __thiscall TransferFile::<lambda_1>::operator ()(void) const";
 const char kSendFailed[] = "An error occurred while sending data";
 const char kTransferContext[] =
@@ -64,8 +67,9 @@ class Transfer {
     Transfer& operator=(const Transfer&) = delete;
 
     bool Run() {
-        if (!OpenFile() || !OpenCutter() || !StartSending()) return false;
+        if (!OpenFile() || !OpenCutter()) return false;
         try {
+            if (!StartSending()) return false;
             SendChunks();
         } catch (...) {
             // The cleanup runs whatever was thrown, so no joinable thread is
@@ -132,35 +136,41 @@ class Transfer {
         return true;
     }
 
-    // The worker thread's body.
-    void RunIoService(boost::asio::io_service& service) {
-        bool reported = false;
-        for (;;) {
+    // The worker thread's body; nothing may leave it. After a failure it
+    // goes on running: the completions still queued (the write that the
+    // cleanup's Close ends among them) must reach their callbacks while this
+    // transfer lives, not a later run of the service. A service that fails
+    // every time is given up, or the thread would never end.
+    void RunIoService(boost::asio::io_service& service) noexcept {
+        for (int attempt = 0; attempt < kRunAttempts; ++attempt) {
+            char what[200] = {};  // copied without allocating: memory may be short
             try {
                 service.run();
                 return;
             } catch (const std::exception& failure) {
-                if (!reported) ReportWorkerFailure(failure.what());
+                std::snprintf(what, sizeof what, "%s", failure.what());
             } catch (...) {
-                if (!reported) ReportWorkerFailure(kUnknownFailure);
+                std::snprintf(what, sizeof what, "%s", kUnknownFailure);
             }
-            // Go on running: the completions still queued (the write that the
-            // cleanup's Close ends among them) must reach their callbacks
-            // while this transfer lives, not a later run of the service.
-            reported = true;
+            // Outside the handler: a failure while reporting must not end the process.
+            if (attempt == 0) ReportWorkerFailure(what);
         }
     }
 
     // A lost callback would leave the loop waiting: end the transfer.
-    void ReportWorkerFailure(const char* what) {
+    void ReportWorkerFailure(const char* what) noexcept {
+        aborted = true;
+        WakeMessageLoop(dialog);
         try {
             Logger::Instance().Error() << kWorkerContext << " - " << what;
         } catch (...) {
             // The log cannot be created; the user is still told below.
         }
-        aborted = true;
-        WakeMessageLoop(dialog);
-        ShowWarning(kSendFailed);
+        try {
+            ShowWarning(kSendFailed);
+        } catch (...) {
+            // Not even the box: the exit code still tells.
+        }
     }
 
     void SendChunks() {

@@ -1,6 +1,8 @@
 // Failures that arrive as exceptions the program did not plan for: each ends
 // the run with a message box, exit code 1 and, where the log can be reached,
 // a record, never by unwinding through Windows' frames or std::terminate.
+#include <atomic>
+#include <memory>
 #include <new>
 #include <stdexcept>
 
@@ -80,6 +82,36 @@ TEST_F(UnexpectedFailure, MidTransferStillCleansUpBeforeItIsReported) {
     EXPECT_EQ(cutter->PendingWrites(), 0);
     EXPECT_LT(cutter->ReceivedCount(), 20000u);
     DestroyWindow(other);
+}
+
+// A handler that fails and queues itself again while `failing`: every run
+// of the service then throws.
+struct FailingAgain {
+    boost::asio::io_service* service;
+    std::shared_ptr<std::atomic<bool>> failing;
+    void operator()() const {
+        if (!*failing) return;
+        service->post(*this);
+        throw std::runtime_error("handler failed");
+    }
+};
+
+TEST_F(UnexpectedFailure, AServiceThatFailsEveryTimeStillEndsTheTransfer) {
+    auto cutter = PlugCutter(1, "01");
+    cutter->SetTiming({std::chrono::milliseconds(5), 0, false});
+    boost::asio::io_service& service = usbListener.ioService;
+    auto failing = std::make_shared<std::atomic<bool>>(true);
+    emu::ScriptProgress(10, {emu::Call([&] { service.post(FailingAgain{&service, failing}); })});
+    EXPECT_EQ(Run(Wide(MakeJob(20000))), 1);  // without a bound: the worker never ends
+    EXPECT_EQ(MessageTexts(), std::vector<std::string>{"An error occurred while sending data"});
+    EXPECT_EQ(log.NewRecords().substr(20),
+              "[error]: void __thiscall TransferFile::<lambda_1>::operator ()(void) const - "
+              "handler failed\r\n");
+    EXPECT_EQ(cutter->OpenHandles(), 0);
+    EXPECT_EQ(cutter->PendingWrites(), 0);
+    *failing = false;  // what is left queued ends quietly
+    service.restart();
+    service.poll();
 }
 
 }  // namespace
