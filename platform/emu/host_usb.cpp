@@ -88,6 +88,8 @@ std::wstring Lower(std::wstring text) {
     return text;
 }
 
+class HostDeviceFile;
+
 // The process's libusb context and its event thread; never torn down, as
 // devices may be closed while the process exits.
 class Host {
@@ -109,13 +111,29 @@ class Host {
     std::mutex mutex;
     std::map<DeviceKey, std::string> serials;
 
+    // Keeps a closed file's libusb handle open until its transfers have come
+    // back: closing it under a transfer would lose the transfer.
+    void Linger(std::shared_ptr<HostDeviceFile> file) {
+        std::lock_guard<std::mutex> lock(mutex);
+        lingering.push_back(std::move(file));
+    }
+
   private:
     explicit Host(libusb_context* usb) : context(usb) {
         events = std::thread([this] {
-            for (;;) libusb_handle_events(context);
+            for (;;) {
+                libusb_handle_events(context);
+                CloseIdle();
+            }
         });
         events.detach();
     }
+
+    // On the event thread, between rounds of event handling: libusb_close
+    // may not run inside a transfer's callback.
+    void CloseIdle();
+
+    std::vector<std::shared_ptr<HostDeviceFile>> lingering;
 
     libusb_context* context;
     std::thread events;
@@ -253,28 +271,85 @@ std::vector<Listed> ListAll(Host& host, libusb_device** list, ssize_t count) {
     return listed;
 }
 
-class HostDeviceFile : public OverlappedObject {
+// One bulk write libusb has; `overlapped` is null once the closer gave up
+// waiting for it and completed it itself.
+struct Write {
+    std::shared_ptr<HostDeviceFile> file;
+    OVERLAPPED* overlapped;
+};
+
+// A device file. Its mutex guards the fields below it and is never held
+// across a libusb call that may wait for the event thread, whose transfer
+// callbacks take it.
+class HostDeviceFile : public OverlappedObject,
+                       public std::enable_shared_from_this<HostDeviceFile> {
   public:
     HostDeviceFile(libusb_device_handle* opened, bool overlapped)
         : OverlappedObject(overlapped), handle(opened) {}
 
+    // CloseHandle: ends the writes in flight, gives the interface back and
+    // closes the libusb handle, or leaves that to the event thread when a
+    // transfer has still not come back.
     bool Close(DWORD*) override {
-        CancelAndDrain();
-        std::lock_guard<std::mutex> lock(mutex);
-        if (claimed) libusb_release_interface(handle, 0);
-        claimed = false;
-        libusb_close(handle);
-        handle = nullptr;
+        CancelAndDrain(true);
+        ReleaseInterface();
+        bool idle;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            idle = transfers.empty();
+        }
+        if (idle) {
+            CloseHandleNow();
+        } else {
+            Host::Get()->Linger(shared_from_this());
+        }
         return true;
     }
 
-    // Cancels the transfers in flight and waits until each has completed
-    // through the port; `closing` refuses new ones from now on.
-    void CancelAndDrain(bool closing = true) {
-        std::unique_lock<std::mutex> lock(mutex);
-        if (closing) closed = true;
-        for (libusb_transfer* transfer : transfers) libusb_cancel_transfer(transfer);
-        drained.wait_for(lock, kDrainLimit, [this] { return inFlight == 0; });
+    // Cancels the writes in flight and waits until each has completed
+    // through the port; `closing` refuses new ones from now on. A write
+    // not back by the limit is completed here as aborted, and its transfer
+    // left to come back in its own time.
+    void CancelAndDrain(bool closing) {
+        std::vector<OVERLAPPED*> abandoned;
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            if (closing) closed = true;
+            for (libusb_transfer* transfer : transfers) libusb_cancel_transfer(transfer);
+            if (drained.wait_for(lock, kDrainLimit, [this] { return unfinished == 0; })) return;
+            for (libusb_transfer* transfer : transfers) {
+                auto* write = static_cast<Write*>(transfer->user_data);
+                if (write->overlapped == nullptr) continue;
+                abandoned.push_back(write->overlapped);
+                write->overlapped = nullptr;
+            }
+            // A callback that took its write before the limit still counts down.
+            unfinished -= static_cast<int>(abandoned.size());
+        }
+        for (OVERLAPPED* overlapped : abandoned)
+            Binding().Complete(overlapped, ERROR_OPERATION_ABORTED, 0);
+    }
+
+    // Gives interface 0 back (to the printer driver, if it had it). The
+    // kernel kills the interface's transfers still in flight.
+    void ReleaseInterface() {
+        libusb_device_handle* claimedBy = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (claimed) claimedBy = handle;
+            claimed = false;
+        }
+        if (claimedBy != nullptr) libusb_release_interface(claimedBy, 0);
+    }
+
+    // The libusb handle once no transfer uses it any more; false while one does.
+    bool CloseIfIdle() {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (!transfers.empty()) return false;
+        }
+        CloseHandleNow();
+        return true;
     }
 
     bool IsClosed() {
@@ -287,9 +362,33 @@ class HostDeviceFile : public OverlappedObject {
     libusb_device_handle* handle;
     bool claimed = false;
     bool closed = false;
-    int inFlight = 0;
-    std::vector<libusb_transfer*> transfers;
+    int unfinished = 0;                       // writes whose completion is not posted yet
+    std::vector<libusb_transfer*> transfers;  // submitted and not yet back
+
+  private:
+    void CloseHandleNow() {
+        libusb_device_handle* open = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            std::swap(open, handle);
+        }
+        if (open != nullptr) libusb_close(open);
+    }
 };
+
+void Host::CloseIdle() {
+    std::vector<std::shared_ptr<HostDeviceFile>> files;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        files.swap(lingering);
+    }
+    std::vector<std::shared_ptr<HostDeviceFile>> still;
+    for (auto& file : files) {
+        if (!file->CloseIfIdle()) still.push_back(std::move(file));
+    }
+    std::lock_guard<std::mutex> lock(mutex);
+    lingering.insert(lingering.end(), still.begin(), still.end());
+}
 
 WinUsbInterfaces<HostDeviceFile>& TheInterfaces() {
     static auto* interfaces = new WinUsbInterfaces<HostDeviceFile>;  // used during exit
@@ -300,29 +399,26 @@ std::shared_ptr<HostDeviceFile> FileOf(WINUSB_INTERFACE_HANDLE handle) {
     return TheInterfaces().FileOf(handle);
 }
 
-struct Write {
-    std::shared_ptr<HostDeviceFile> file;
-    OVERLAPPED* overlapped;
-};
-
 void LIBUSB_CALL WriteDone(libusb_transfer* transfer) {
     auto* write = static_cast<Write*>(transfer->user_data);
     const DWORD error = WindowsErrorOfTransferStatus(transfer->status);
     const DWORD bytes = static_cast<DWORD>(transfer->actual_length);
     std::shared_ptr<HostDeviceFile> file = std::move(write->file);
-    OVERLAPPED* overlapped = write->overlapped;
-    delete write;
+    OVERLAPPED* overlapped = nullptr;
     {
         std::lock_guard<std::mutex> lock(file->mutex);
         auto& list = file->transfers;
         list.erase(std::remove(list.begin(), list.end(), transfer), list.end());
+        overlapped = write->overlapped;
     }
+    delete write;
     libusb_free_transfer(transfer);
+    if (overlapped == nullptr) return;  // completed by the closer already
     file->Binding().Complete(overlapped, error, bytes);
     // Counted down only now: a closer that saw it drain knows its packet
     // has been posted.
     std::lock_guard<std::mutex> lock(file->mutex);
-    --file->inFlight;
+    --file->unfinished;
     file->drained.notify_all();
 }
 
@@ -470,11 +566,8 @@ BOOL HostWinUsbInitialize(const std::shared_ptr<KernelObject>& object,
 BOOL HostWinUsbFree(WINUSB_INTERFACE_HANDLE handle) {
     const std::shared_ptr<HostDeviceFile> freed = TheInterfaces().Remove(handle);
     if (!freed) return FALSE;
-    HostDeviceFile& file = *freed;
-    file.CancelAndDrain(false);
-    std::lock_guard<std::mutex> lock(file.mutex);
-    if (file.claimed && file.handle != nullptr) libusb_release_interface(file.handle, 0);
-    file.claimed = false;
+    freed->CancelAndDrain(false);
+    freed->ReleaseInterface();
     return TRUE;
 }
 
@@ -560,7 +653,7 @@ BOOL HostWinUsbWritePipe(WINUSB_INTERFACE_HANDLE handle, UCHAR pipeId, const UCH
     // The callback takes the file's lock first: it cannot complete the
     // write before it is counted.
     file->transfers.push_back(transfer);
-    ++file->inFlight;
+    ++file->unfinished;
     file->Binding().Started();
     SetLastError(ERROR_IO_PENDING);
     return FALSE;

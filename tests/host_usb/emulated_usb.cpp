@@ -20,6 +20,7 @@
 #include <map>
 #include <mutex>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 namespace emulated_usb {
@@ -84,6 +85,7 @@ std::vector<unsigned char> Descriptors(const DeviceConfig& config, bool hub = fa
 struct Urb {
     UMockdevIoctlData* data;  // the client's struct usbdevfs_urb, referenced
     bool completed;
+    bool discarding = false;  // discarded, coming back later
 };
 
 class DeviceImpl : public Device {
@@ -102,6 +104,10 @@ class DeviceImpl : public Device {
     void StopReadingAfter(unsigned long nth) override {
         std::lock_guard<std::mutex> lock(mutex);
         stopAfter = nth;
+    }
+    void DelayDiscards(std::chrono::milliseconds delay) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        discardDelay = delay;
     }
     std::vector<unsigned char> Received() const override {
         std::lock_guard<std::mutex> lock(mutex);
@@ -209,6 +215,9 @@ class DeviceImpl : public Device {
   private:
     bool Control(usbdevfs_urb* urb, UMockdevIoctlData* buffer);
     void Bulk(usbdevfs_urb* urb, UMockdevIoctlData* buffer, bool* completed);
+    long Discard(UMockdevIoctlClient* client, gulong address, int* error);
+    void KillPending(UMockdevIoctlClient* client);
+    void CompleteLater(UMockdevIoctlClient* client, UMockdevIoctlData* data);
 
     mutable std::mutex mutex;
     mutable std::condition_variable changed;
@@ -218,6 +227,7 @@ class DeviceImpl : public Device {
     unsigned long writes = 0;
     bool stoppedReading = false;
     unsigned long stopAfter = 0;
+    std::chrono::milliseconds discardDelay{0};
     bool driverBound = config.printerDriver;
     int detaches = 0;
     bool unplugged = false;
@@ -258,6 +268,48 @@ void DeviceImpl::Bulk(usbdevfs_urb* urb, UMockdevIoctlData* buffer, bool* comple
     }
     received.insert(received.end(), buffer->data, buffer->data + urb->buffer_length);
     urb->actual_length = urb->buffer_length;
+}
+
+// Ends a URB as cancelled: the reaper gets it back with -ENOENT.
+void Cancelled(Urb& urb) {
+    reinterpret_cast<usbdevfs_urb*>(urb.data->data)->status = -ENOENT;
+    urb.completed = true;
+}
+
+long DeviceImpl::Discard(UMockdevIoctlClient* client, gulong address, int* error) {
+    for (Urb& urb : clients[client]) {
+        if (urb.completed || urb.discarding || urb.data->client_addr != address) continue;
+        if (discardDelay.count() == 0) {
+            Cancelled(urb);
+        } else {
+            urb.discarding = true;
+            if (discardDelay != kNever) CompleteLater(client, urb.data);
+        }
+        return 0;
+    }
+    *error = EINVAL;
+    return -1;
+}
+
+void DeviceImpl::CompleteLater(UMockdevIoctlClient* client, UMockdevIoctlData* data) {
+    std::thread([this, client, data, delay = discardDelay] {
+        std::this_thread::sleep_for(delay);
+        std::lock_guard<std::mutex> lock(mutex);
+        auto queue = clients.find(client);
+        if (queue == clients.end()) return;  // its file was closed meanwhile
+        for (Urb& urb : queue->second) {
+            if (urb.data == data && !urb.completed) Cancelled(urb);
+        }
+        Gate();
+        changed.notify_all();
+    }).detach();  // the device lives as long as the process
+}
+
+// Releasing an interface kills its URBs still in flight.
+void DeviceImpl::KillPending(UMockdevIoctlClient* client) {
+    for (Urb& urb : clients[client]) {
+        if (!urb.completed) Cancelled(urb);
+    }
 }
 
 gboolean DeviceImpl::HandleIoctl(UMockdevIoctlClient* client) {
@@ -305,6 +357,8 @@ gboolean DeviceImpl::HandleIoctl(UMockdevIoctlClient* client) {
             break;
         }
         case USBDEVFS_RELEASEINTERFACE:
+            KillPending(client);
+            break;
         case USBDEVFS_SETINTERFACE:
         case USBDEVFS_CLEAR_HALT:
         case USBDEVFS_RESETEP:
@@ -331,18 +385,9 @@ gboolean DeviceImpl::HandleIoctl(UMockdevIoctlClient* client) {
             data = nullptr;  // the queue holds it now
             break;
         }
-        case USBDEVFS_DISCARDURB: {
-            const gulong address = *reinterpret_cast<gulong*>(arg->data);
-            result = -1, error = EINVAL;
-            for (Urb& urb : clients[client]) {
-                if (urb.completed || urb.data->client_addr != address) continue;
-                reinterpret_cast<usbdevfs_urb*>(urb.data->data)->status = -ENOENT;
-                urb.completed = true;
-                result = 0, error = 0;
-                break;
-            }
+        case USBDEVFS_DISCARDURB:
+            result = Discard(client, *reinterpret_cast<gulong*>(arg->data), &error);
             break;
-        }
         case USBDEVFS_REAPURB:
         case USBDEVFS_REAPURBNDELAY: {
             auto& queue = clients[client];

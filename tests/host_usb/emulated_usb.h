@@ -43,6 +43,12 @@ class Device {
     virtual void StopReading(bool stopped) = 0;
     // Bulk-out writes after the nth are taken but never completed.
     virtual void StopReadingAfter(unsigned long nth) = 0;
+    // A discarded write comes back only after `delay`, as on a host
+    // controller slow to stop its endpoint; kNever: only when the interface
+    // is released (which kills the interface's writes, as the kernel does)
+    // or the device is unplugged.
+    static constexpr std::chrono::milliseconds kNever{-1};
+    virtual void DelayDiscards(std::chrono::milliseconds delay) = 0;
 
     virtual std::vector<unsigned char> Received() const = 0;
     virtual std::uint64_t ReceivedCount() const = 0;

@@ -87,13 +87,13 @@ class OpenCutter {
     }
 
     // The completion's error (0 for success) and byte count; fails the test
-    // when nothing arrives within 5 s.
-    DWORD Finish(DWORD* bytes) {
+    // when nothing arrives within `limit` milliseconds.
+    DWORD Finish(DWORD* bytes, DWORD limit = 5000) {
         ULONG_PTR key = 0;
         LPOVERLAPPED done = nullptr;
-        const BOOL ok = GetQueuedCompletionStatus(port, bytes, &key, &done, 5000);
+        const BOOL ok = GetQueuedCompletionStatus(port, bytes, &key, &done, limit);
         const DWORD error = ok ? 0 : GetLastError();
-        EXPECT_EQ(done, &overlapped) << "no completion within 5 s";
+        EXPECT_EQ(done, &overlapped) << "no completion within " << limit << " ms";
         EXPECT_EQ(key, 7u);
         return error;
     }
@@ -230,6 +230,7 @@ TEST_F(HostBackend, UnpluggingCompletesTheWriteInFlightWithBadCommand) {
     EXPECT_EQ(bytes, 0u);
 }
 
+// CloseHandle alone, the interface handle not freed first.
 TEST_F(HostBackend, ClosingTheHandleCancelsTheWriteInFlight) {
     auto cutter = emulated_usb::Plug(DeviceConfig{});
     cutter->StopReading(true);
@@ -238,13 +239,32 @@ TEST_F(HostBackend, ClosingTheHandleCancelsTheWriteInFlight) {
     ASSERT_TRUE(open.initialized) << open.openError;
     open.Start(1024);
     ASSERT_TRUE(cutter->WaitForWrites(1, std::chrono::seconds(5)));
-    WinUsb_Free(open.winusb);
-    open.winusb = nullptr;
     EXPECT_TRUE(CloseHandle(open.file));
     open.file = INVALID_HANDLE_VALUE;
     DWORD bytes = 1;
     EXPECT_EQ(open.Finish(&bytes), static_cast<DWORD>(ERROR_OPERATION_ABORTED));
+    EXPECT_EQ(bytes, 0u);
     EXPECT_EQ(cutter->PendingWrites(), 0);
+}
+
+// The cancelled write stays with the host controller: closing gives up on it
+// after its drain limit (5 s) instead of hanging, and the write completes.
+TEST_F(HostBackend, ClosingEndsAWriteWhoseCancelNeverComesBack) {
+    auto cutter = emulated_usb::Plug(DeviceConfig{});
+    cutter->StopReading(true);
+    cutter->DelayDiscards(emulated_usb::Device::kNever);
+    List();
+    OpenCutter open;
+    ASSERT_TRUE(open.initialized) << open.openError;
+    open.Start(1024);
+    ASSERT_TRUE(cutter->WaitForWrites(1, std::chrono::seconds(5)));
+    std::thread closer([&open] { EXPECT_TRUE(CloseHandle(open.file)); });
+    DWORD bytes = 1;
+    EXPECT_EQ(open.Finish(&bytes, 10000), static_cast<DWORD>(ERROR_OPERATION_ABORTED));
+    EXPECT_EQ(bytes, 0u);
+    closer.join();  // a hang ends the test at the fixture's deadline
+    open.file = INVALID_HANDLE_VALUE;
+    EXPECT_EQ(cutter->PendingWrites(), 0);  // killed when the interface was released
 }
 
 TEST_F(HostBackend, PrinterDriverIsDetachedWhileInitializedAndReattachedAfter) {
