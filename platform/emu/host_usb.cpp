@@ -26,6 +26,7 @@
 #include <unordered_map>
 
 #include "platform/emu/completion_port.h"
+#include "platform/emu/host_usb_claim.h"
 #include "platform/emu/kernel_api.h"
 #include "platform/emu/setupapi_api.h"
 #include "platform/emu/user_api.h"
@@ -547,16 +548,22 @@ BOOL HostWinUsbInitialize(const std::shared_ptr<KernelObject>& object,
         SetLastError(ERROR_INVALID_PARAMETER);  // WinUSB needs FILE_FLAG_OVERLAPPED
         return FALSE;
     }
+    bool detach = false;
+    const DWORD refused = CheckCutterInterface(file->handle, &detach);
+    if (refused != ERROR_SUCCESS) {
+        SetLastError(refused);
+        return FALSE;
+    }
+    // A cutter may be bound to the kernel's printer driver: it lets go of
+    // the interface while we hold it, and gets it back after.
+    libusb_set_auto_detach_kernel_driver(file->handle, detach ? 1 : 0);
+    const int result = libusb_claim_interface(file->handle, 0);
+    if (result != LIBUSB_SUCCESS) {
+        SetLastError(WindowsErrorOfLibusbCall(result));
+        return FALSE;
+    }
     {
         std::lock_guard<std::mutex> lock(file->mutex);
-        // A cutter may be bound to the kernel's printer driver: it lets go
-        // of the interface while we hold it, and gets it back after.
-        libusb_set_auto_detach_kernel_driver(file->handle, 1);
-        const int result = libusb_claim_interface(file->handle, 0);
-        if (result != LIBUSB_SUCCESS) {
-            SetLastError(WindowsErrorOfLibusbCall(result));
-            return FALSE;
-        }
         file->claimed = true;
     }
     *interfaceHandle = TheInterfaces().Add(file);

@@ -78,7 +78,10 @@ std::vector<unsigned char> Descriptors(const DeviceConfig& config, bool hub = fa
     }
     d.insert(d.end(), {9, 4, 0, 0, 2, 7, 1, 2, 0});
     d.insert(d.end(), {7, 5, 0x81, 2, 64, 0, 0});
-    d.insert(d.end(), {7, 5, 0x02, 2, 64, 0, 0});
+    if (config.bulkOut)
+        d.insert(d.end(), {7, 5, 0x02, 2, 64, 0, 0});
+    else
+        d.insert(d.end(), {7, 5, 0x83, 3, 8, 0, 10});
     return d;
 }
 
@@ -157,7 +160,8 @@ class DeviceImpl : public Device {
         text += "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: BUSNUM=001\nE: DEVNUM=" +
                 std::string(number) + "\nE: DEVNAME=" + Node() + "\n";
         text += "A: busnum=1\\n\nA: devnum=" + std::to_string(devnum) +
-                "\\n\nA: bConfigurationValue=1\\n\nA: speed=12\\n\n";
+                "\\n\nA: bConfigurationValue=" + (config.configured ? "1" : "") +
+                "\\n\nA: speed=12\\n\n";
         if (!config.serial.empty()) text += "A: serial=" + config.serial + "\\n\n";
         text += "H: descriptors=" + Hex(Descriptors(config)) + "\n";
         return text;
@@ -216,6 +220,8 @@ class DeviceImpl : public Device {
     bool Control(usbdevfs_urb* urb, UMockdevIoctlData* buffer);
     void Bulk(usbdevfs_urb* urb, UMockdevIoctlData* buffer, bool* completed);
     long Discard(UMockdevIoctlClient* client, gulong address, int* error);
+    long Claim(int* error) const;
+    long DisconnectClaim(const usbdevfs_disconnect_claim& request, int* error);
     void KillPending(UMockdevIoctlClient* client);
     void CompleteLater(UMockdevIoctlClient* client, UMockdevIoctlData* data);
 
@@ -228,7 +234,7 @@ class DeviceImpl : public Device {
     bool stoppedReading = false;
     unsigned long stopAfter = 0;
     std::chrono::milliseconds discardDelay{0};
-    bool driverBound = config.printerDriver;
+    bool driverBound = !config.driver.empty();
     int detaches = 0;
     bool unplugged = false;
     int master = -1, slave = -1;
@@ -268,6 +274,35 @@ void DeviceImpl::Bulk(usbdevfs_urb* urb, UMockdevIoctlData* buffer, bool* comple
     }
     received.insert(received.end(), buffer->data, buffer->data + urb->buffer_length);
     urb->actual_length = urb->buffer_length;
+}
+
+// Without a configuration there is no interface to claim.
+long DeviceImpl::Claim(int* error) const {
+    *error = !config.configured ? ENOENT : driverBound ? EBUSY : 0;
+    return *error != 0 ? -1 : 0;
+}
+
+// The kernel's own detach-and-claim: the driver goes only if the flags
+// allow it (USBDEVFS_DISCONNECT_CLAIM_EXCEPT_DRIVER: any driver but the
+// named one; _IF_DRIVER: only the named one).
+long DeviceImpl::DisconnectClaim(const usbdevfs_disconnect_claim& request, int* error) {
+    if (request.interface != 0 || !config.configured) {
+        *error = request.interface != 0 ? EINVAL : ENOENT;
+        return -1;
+    }
+    if (driverBound) {
+        const bool named = config.driver == request.driver;
+        const bool allowed = (request.flags & USBDEVFS_DISCONNECT_CLAIM_EXCEPT_DRIVER) != 0 ? !named
+                             : (request.flags & USBDEVFS_DISCONNECT_CLAIM_IF_DRIVER) != 0   ? named
+                                                                                            : true;
+        if (!allowed) {
+            *error = EBUSY;
+            return -1;
+        }
+        driverBound = false;
+        ++detaches;
+    }
+    return 0;
 }
 
 // Ends a URB as cancelled: the reaper gets it back with -ENOENT.
@@ -332,11 +367,16 @@ gboolean DeviceImpl::HandleIoctl(UMockdevIoctlClient* client) {
                                                             USBDEVFS_CAP_NO_PACKET_SIZE_LIM;
             break;
         case USBDEVFS_CLAIMINTERFACE:
-            if (driverBound) result = -1, error = EBUSY;
+            result = Claim(&error);
+            break;
+        case USBDEVFS_DISCONNECT_CLAIM:
+            result =
+                DisconnectClaim(*reinterpret_cast<usbdevfs_disconnect_claim*>(data->data), &error);
             break;
         case USBDEVFS_GETDRIVER:
             if (driverBound) {
-                std::strcpy(reinterpret_cast<usbdevfs_getdriver*>(data->data)->driver, "usblp");
+                std::snprintf(reinterpret_cast<usbdevfs_getdriver*>(data->data)->driver,
+                              USBDEVFS_MAXDRIVERNAME + 1, "%s", config.driver.c_str());
             } else {
                 result = -1, error = ENODATA;
             }
@@ -350,7 +390,7 @@ gboolean DeviceImpl::HandleIoctl(UMockdevIoctlClient* client) {
                     result = -1, error = ENODATA;
                 driverBound = false;
             } else if (code == static_cast<int>(USBDEVFS_CONNECT)) {
-                driverBound = config.printerDriver;
+                driverBound = !config.driver.empty();
             } else {
                 result = -1, error = ENOTTY;
             }

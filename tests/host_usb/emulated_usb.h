@@ -25,9 +25,14 @@ struct DeviceConfig {
     std::uint16_t productId = 0x4C01;
     std::string serial = "0001A2";  // empty: no serial string descriptor
     int port = 1;                   // on the root hub of bus 1
-    // Interface 0 is held by the kernel's printer driver until a program
-    // detaches it.
-    bool printerDriver = false;
+    // The kernel driver that holds interface 0 until a program detaches it:
+    // "usblp" (the printer driver), another ("usbhid"), or none.
+    std::string driver;
+    // Interface 0 has a bulk-out endpoint; without, an interrupt-in one.
+    bool bulkOut = true;
+    // The kernel set the configuration; a device refused for power, or
+    // blocked, has none.
+    bool configured = true;
     // The device node refuses to open: no udev rule gave this user access.
     bool accessible = true;
 };
@@ -55,9 +60,9 @@ class Device {
     virtual unsigned long WriteCount() const = 0;
     // Bulk-out writes taken and neither completed nor discarded.
     virtual int PendingWrites() const = 0;
-    // Whether the printer driver holds interface 0 now.
+    // Whether the configured driver holds interface 0 now.
     virtual bool DriverBound() const = 0;
-    // Times the printer driver was detached.
+    // Times the driver was detached.
     virtual int Detaches() const = 0;
     // Waits until `count` bulk-out writes were made; false at the limit.
     virtual bool WaitForWrites(unsigned long count, std::chrono::milliseconds limit) const = 0;

@@ -69,6 +69,7 @@ class OpenCutter {
         port = CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 0);
         CreateIoCompletionPort(file, port, 7, 0);
         initialized = WinUsb_Initialize(file, &winusb) != FALSE;
+        initError = initialized ? 0 : GetLastError();
     }
     ~OpenCutter() {
         if (winusb != nullptr) WinUsb_Free(winusb);
@@ -103,6 +104,7 @@ class OpenCutter {
     WINUSB_INTERFACE_HANDLE winusb = nullptr;
     DWORD openError = 0;
     bool initialized = false;
+    DWORD initError = 0;
     std::vector<unsigned char> chunk;
     OVERLAPPED overlapped{};
 };
@@ -269,7 +271,7 @@ TEST_F(HostBackend, ClosingEndsAWriteWhoseCancelNeverComesBack) {
 
 TEST_F(HostBackend, PrinterDriverIsDetachedWhileInitializedAndReattachedAfter) {
     DeviceConfig config;
-    config.printerDriver = true;
+    config.driver = "usblp";
     auto cutter = emulated_usb::Plug(config);
     List();
     {
@@ -279,6 +281,37 @@ TEST_F(HostBackend, PrinterDriverIsDetachedWhileInitializedAndReattachedAfter) {
         EXPECT_EQ(cutter->Detaches(), 1);
     }
     EXPECT_TRUE(cutter->DriverBound());
+}
+
+// Windows gives WinUSB only a cutter's interface: one whose first setting
+// has a bulk-out pipe, not held by another driver. Such a device keeps its
+// driver.
+TEST_F(HostBackend, InterfaceThatIsNotACuttersIsNotTaken) {
+    DeviceConfig hid;
+    hid.driver = "usbhid";
+    DeviceConfig noBulkOut;
+    noBulkOut.driver = "usblp";
+    noBulkOut.bulkOut = false;
+    for (const DeviceConfig& config : {hid, noBulkOut}) {
+        auto device = emulated_usb::Plug(config);
+        List();
+        OpenCutter open;
+        EXPECT_FALSE(open.initialized) << config.driver;
+        EXPECT_EQ(open.initError, static_cast<DWORD>(ERROR_INVALID_FUNCTION)) << config.driver;
+        EXPECT_TRUE(device->DriverBound()) << config.driver;
+        EXPECT_EQ(device->Detaches(), 0) << config.driver;
+        emulated_usb::Unplug(device);
+    }
+}
+
+TEST_F(HostBackend, UnconfiguredDeviceIsNotReady) {
+    DeviceConfig config;
+    config.configured = false;
+    emulated_usb::Plug(config);
+    List();
+    OpenCutter open;
+    EXPECT_FALSE(open.initialized);
+    EXPECT_EQ(open.initError, static_cast<DWORD>(ERROR_NOT_READY));
 }
 
 TEST_F(HostBackend, DeviceNodeWithoutAccessGivesAccessDenied) {

@@ -160,6 +160,22 @@ TEST_F(RealCutters, CutterPluggedInWhileTheDialogIsOpenAppearsAfterRefresh) {
               (std::vector<std::wstring>{L"MERLIN2 (#1)", L"MERLIN (#3)"}));
 }
 
+TEST_F(RealCutters, UnconfiguredCutterIsNotReadyAndTheFailureIsLogged) {
+    DeviceConfig config;
+    config.serial = "1A2";
+    config.configured = false;
+    emulated_usb::Plug(config);
+    EXPECT_EQ(Run(MakeJob(1000)), 1);
+    EXPECT_EQ(MessageTexts(),
+              std::vector<std::string>{"Unable to estabilish communication with the device"});
+    const std::string records = log.NewRecords();
+    EXPECT_NE(records.find("[error]: void __thiscall QUILL::UsbDevice::AsyncOpen(void) - "
+                           "WinUsb_Initialize Error\r\r\n failed (21)\r\n"),
+              std::string::npos)
+        << records;
+    ExpectNoLeak();
+}
+
 TEST_F(RealCutters, CutterWithoutPermissionCannotBeOpenedAndTheUserIsTold) {
     DeviceConfig config;
     config.serial = "1A2";
