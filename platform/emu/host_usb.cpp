@@ -13,25 +13,20 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
-#include <cstdio>
 #include <cstring>
 #include <cwctype>
 #include <deque>
-#include <fstream>
-#include <map>
+#include <functional>
 #include <mutex>
-#include <set>
 #include <thread>
-#include <tuple>
-#include <unordered_map>
 
 #include "platform/emu/completion_port.h"
 #include "platform/emu/host_usb_claim.h"
+#include "platform/emu/host_usb_listing.h"
 #include "platform/emu/kernel_api.h"
 #include "platform/emu/setupapi_api.h"
 #include "platform/emu/user_api.h"
 #include "platform/emu/winusb_interfaces.h"
-#include "platform/virtual_cutter_names.h"
 
 namespace emu {
 
@@ -79,7 +74,6 @@ DWORD WindowsErrorOfTransferStatus(int transferStatus) {
 
 namespace {
 
-constexpr wchar_t kInterfaceTail[] = L"#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
 // Closing a handle waits this long for its cancelled transfers to come back.
 constexpr std::chrono::seconds kDrainLimit{5};
 
@@ -106,11 +100,19 @@ class Host {
 
     libusb_context* Context() const { return context; }
 
-    // The serial a device gave when first seen, by bus, address and IDs; a
-    // device that comes back gets a new address.
-    using DeviceKey = std::tuple<int, int, int, int>;
-    std::mutex mutex;
-    std::map<DeviceKey, std::string> serials;
+    HostNames names;
+
+    // Hands a hotplug event to the thread that names devices: naming may
+    // ask a cutter, which the event thread cannot wait for.
+    void Notify(std::function<void()> deliver) {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (!notifier.joinable()) {
+            notifier = std::thread([this] { DeliverNotifications(); });
+            notifier.detach();
+        }
+        notifications.push_back(std::move(deliver));
+        notified.notify_all();
+    }
 
     // Keeps a closed file's libusb handle open until its transfers have come
     // back: closing it under a transfer would lose the transfer.
@@ -134,143 +136,28 @@ class Host {
     // may not run inside a transfer's callback.
     void CloseIdle();
 
+    void DeliverNotifications() {
+        for (;;) {
+            std::function<void()> deliver;
+            {
+                std::unique_lock<std::mutex> lock(mutex);
+                notified.wait(lock, [this] { return !notifications.empty(); });
+                deliver = std::move(notifications.front());
+                notifications.pop_front();
+            }
+            deliver();
+        }
+    }
+
+    std::mutex mutex;
     std::vector<std::shared_ptr<HostDeviceFile>> lingering;
+    std::condition_variable notified;
+    std::deque<std::function<void()>> notifications;
+    std::thread notifier;
 
     libusb_context* context;
     std::thread events;
 };
-
-std::string PortChain(libusb_device* device) {
-    std::uint8_t ports[8];
-    const int count = libusb_get_port_numbers(device, ports, sizeof ports);
-    std::string chain;
-    for (int i = 0; i < count; ++i) {
-        if (i > 0) chain += '.';
-        chain += std::to_string(ports[i]);
-    }
-    return chain;
-}
-
-// The kernel read the serial when the device arrived; its copy needs no
-// access to the device itself.
-std::string SysfsSerial(libusb_device* device) {
-    const std::string path = "/sys/bus/usb/devices/" +
-                             std::to_string(libusb_get_bus_number(device)) + "-" +
-                             PortChain(device) + "/serial";
-    std::ifstream file(path);
-    std::string serial;
-    std::getline(file, serial);
-    return serial;
-}
-
-std::string ReadSerial(libusb_device* device, const libusb_device_descriptor& descriptor,
-                       bool mayOpen) {
-    if (descriptor.iSerialNumber == 0) return "";
-    libusb_device_handle* handle = nullptr;
-    if (mayOpen && libusb_open(device, &handle) == LIBUSB_SUCCESS) {
-        unsigned char text[256];
-        const int length =
-            libusb_get_string_descriptor_ascii(handle, descriptor.iSerialNumber, text, sizeof text);
-        libusb_close(handle);
-        if (length > 0) return std::string(reinterpret_cast<char*>(text), length);
-    }
-    return SysfsSerial(device);
-}
-
-// Windows takes a serial as the instance's own segment only if it is
-// printable ASCII without commas.
-bool UsableSerial(const std::string& serial) {
-    if (serial.empty() || serial.size() > 126) return false;
-    for (unsigned char c : serial) {
-        if (c < 0x20 || c > 0x7E || c == ',') return false;
-    }
-    return true;
-}
-
-// The segment Windows makes up for a device without a serial: a hash of
-// where its hub sits, and its port.
-std::string GeneratedSegment(libusb_device* device) {
-    std::uint8_t ports[8];
-    const int count = libusb_get_port_numbers(device, ports, sizeof ports);
-    std::uint32_t hash = 2166136261u;
-    auto mix = [&hash](std::uint32_t value) {
-        hash ^= value;
-        hash *= 16777619u;
-    };
-    mix(libusb_get_bus_number(device));
-    for (int i = 0; i + 1 < count; ++i) mix(ports[i]);
-    char segment[32];
-    std::snprintf(segment, sizeof segment, "5&%08X&0&%d", hash, count > 0 ? ports[count - 1] : 0);
-    return segment;
-}
-
-std::string LocationPath(libusb_device* device) {
-    std::uint8_t ports[8];
-    const int count = libusb_get_port_numbers(device, ports, sizeof ports);
-    std::string path =
-        "PCIROOT(0)#PCI(1400)#USBROOT(" + std::to_string(libusb_get_bus_number(device)) + ")";
-    for (int i = 0; i < count; ++i) path += "#USB(" + std::to_string(ports[i]) + ")";
-    return path;
-}
-
-struct Listed {
-    UsbListing listing;
-    libusb_device* device;  // referenced by the list it came from
-};
-
-// Root hubs have no port and no USB device interface.
-bool HasDeviceInterface(libusb_device* device) {
-    return libusb_get_port_number(device) != 0;
-}
-
-UsbListing Describe(Host& host, libusb_device* device, bool mayOpen) {
-    libusb_device_descriptor descriptor{};
-    libusb_get_device_descriptor(device, &descriptor);
-    const Host::DeviceKey key{libusb_get_bus_number(device), libusb_get_device_address(device),
-                              descriptor.idVendor, descriptor.idProduct};
-    std::string serial;
-    bool known = false;
-    {
-        std::lock_guard<std::mutex> lock(host.mutex);
-        auto it = host.serials.find(key);
-        if (it != host.serials.end()) {
-            serial = it->second;
-            known = true;
-        }
-    }
-    if (!known) {
-        serial = ReadSerial(device, descriptor, mayOpen);
-        std::lock_guard<std::mutex> lock(host.mutex);
-        host.serials[key] = serial;
-    }
-    UsbListing listing;
-    listing.instanceId =
-        platform::UsbInstanceId(descriptor.idVendor, descriptor.idProduct,
-                                UsableSerial(serial) ? serial : GeneratedSegment(device));
-    listing.devicePath = platform::UsbInterfacePath(listing.instanceId, kInterfaceTail);
-    listing.locationPaths = {LocationPath(device)};
-    return listing;
-}
-
-// The devices of `list` as Windows lists them; a second device with the
-// same IDs and serial gets a made-up segment, as Windows gives it.
-std::vector<Listed> ListAll(Host& host, libusb_device** list, ssize_t count) {
-    std::vector<Listed> listed;
-    std::set<std::string> seen;
-    for (ssize_t i = 0; i < count; ++i) {
-        if (!HasDeviceInterface(list[i])) continue;
-        UsbListing listing = Describe(host, list[i], true);
-        if (!seen.insert(listing.instanceId).second) {
-            libusb_device_descriptor descriptor{};
-            libusb_get_device_descriptor(list[i], &descriptor);
-            listing.instanceId = platform::UsbInstanceId(descriptor.idVendor, descriptor.idProduct,
-                                                         GeneratedSegment(list[i]));
-            listing.devicePath = platform::UsbInterfacePath(listing.instanceId, kInterfaceTail);
-        }
-        listed.push_back({std::move(listing), list[i]});
-    }
-    return listed;
-}
 
 // One bulk write libusb has; `overlapped` is null once the closer gave up
 // waiting for it and completed it itself.
@@ -458,14 +345,7 @@ Registrations& TheRegistrations() {
     return *registrations;
 }
 
-int LIBUSB_CALL Hotplug(libusb_context*, libusb_device* device, libusb_hotplug_event event,
-                        void* data) {
-    auto* registration = static_cast<Registration*>(data);
-    Host* host = Host::Get();
-    if (host == nullptr || !HasDeviceInterface(device)) return 0;
-    // The event thread cannot wait for a control transfer of its own.
-    const UsbListing listing = Describe(*host, device, false);
-    const std::wstring& path = listing.devicePath;
+void Deliver(Registration* registration, WPARAM what, const std::wstring& path) {
     const std::size_t size =
         offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name) + (path.size() + 1) * sizeof(wchar_t);
     DEV_BROADCAST_DEVICEINTERFACE_W header{};
@@ -477,14 +357,42 @@ int LIBUSB_CALL Hotplug(libusb_context*, libusb_device* device, libusb_hotplug_e
     std::memcpy(bytes.data() + offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name), path.c_str(),
                 (path.size() + 1) * sizeof(wchar_t));
     void* record = nullptr;
-    const WPARAM what =
-        event == LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE;
     {
         std::lock_guard<std::mutex> lock(TheRegistrations().mutex);
         registration->delivered.push_back(std::move(bytes));
         record = registration->delivered.back().data();
     }
     PostMessageW(registration->window, WM_DEVICECHANGE, what, reinterpret_cast<LPARAM>(record));
+}
+
+// The path an arriving device gets, named among all present ones as a
+// listing names it.
+std::wstring PathOfArrived(Host& host, libusb_device* device) {
+    libusb_device** list = nullptr;
+    const ssize_t count = libusb_get_device_list(host.Context(), &list);
+    if (count < 0) return L"";
+    std::wstring path;
+    for (const ListedHostDevice& listed : host.names.NameAll(list, count)) {
+        if (listed.device == device) path = listed.listing.devicePath;
+    }
+    libusb_free_device_list(list, 1);
+    return path;
+}
+
+int LIBUSB_CALL Hotplug(libusb_context*, libusb_device* device, libusb_hotplug_event event,
+                        void* data) {
+    auto* registration = static_cast<Registration*>(data);
+    Host* host = Host::Get();
+    if (host == nullptr || libusb_get_port_number(device) == 0) return 0;
+    const bool arrived = event == LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED;
+    libusb_ref_device(device);
+    host->Notify([host, registration, device, arrived] {
+        const std::wstring path =
+            arrived ? PathOfArrived(*host, device) : host->names.Forget(device);
+        libusb_unref_device(device);
+        if (!path.empty())
+            Deliver(registration, arrived ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE, path);
+    });
     return 0;
 }
 
@@ -497,7 +405,7 @@ std::vector<UsbListing> HostUsbDevices() {
     const ssize_t count = libusb_get_device_list(host->Context(), &list);
     if (count < 0) return {};
     std::vector<UsbListing> listings;
-    for (Listed& listed : ListAll(*host, list, count))
+    for (ListedHostDevice& listed : host->names.NameAll(list, count))
         listings.push_back(std::move(listed.listing));
     libusb_free_device_list(list, 1);
     return listings;
@@ -513,7 +421,7 @@ std::shared_ptr<KernelObject> OpenHostUsbDevice(const std::wstring& path, DWORD 
     if (count < 0) return nullptr;
     libusb_device_handle* handle = nullptr;
     int result = LIBUSB_ERROR_NOT_FOUND;
-    for (const Listed& listed : ListAll(*host, list, count)) {
+    for (const ListedHostDevice& listed : host->names.NameAll(list, count)) {
         if (Lower(listed.listing.devicePath) != Lower(path)) continue;
         result = libusb_open(listed.device, &handle);
         break;

@@ -124,6 +124,10 @@ class DeviceImpl : public Device {
         std::lock_guard<std::mutex> lock(mutex);
         return writes;
     }
+    int ControlRequests() const override {
+        std::lock_guard<std::mutex> lock(mutex);
+        return controls;
+    }
     int PendingWrites() const override {
         std::lock_guard<std::mutex> lock(mutex);
         int pending = 0;
@@ -162,7 +166,9 @@ class DeviceImpl : public Device {
         text += "A: busnum=1\\n\nA: devnum=" + std::to_string(devnum) +
                 "\\n\nA: bConfigurationValue=" + (config.configured ? "1" : "") +
                 "\\n\nA: speed=12\\n\n";
-        if (!config.serial.empty()) text += "A: serial=" + config.serial + "\\n\n";
+        // The kernel's copy ends at a NUL, as its conversion does.
+        if (!config.serial.empty() && config.serialInSysfs)
+            text += "A: serial=" + std::string(config.serial.c_str()) + "\\n\n";
         text += "H: descriptors=" + Hex(Descriptors(config)) + "\n";
         return text;
     }
@@ -217,7 +223,7 @@ class DeviceImpl : public Device {
     const int devnum;
 
   private:
-    bool Control(usbdevfs_urb* urb, UMockdevIoctlData* buffer);
+    bool Control(usbdevfs_urb* urb, UMockdevIoctlData* buffer, bool* completed);
     void Bulk(usbdevfs_urb* urb, UMockdevIoctlData* buffer, bool* completed);
     long Discard(UMockdevIoctlClient* client, gulong address, int* error);
     long Claim(int* error) const;
@@ -231,6 +237,7 @@ class DeviceImpl : public Device {
     std::vector<unsigned char> received;
     std::vector<unsigned long> stalls;
     unsigned long writes = 0;
+    int controls = 0;
     bool stoppedReading = false;
     unsigned long stopAfter = 0;
     std::chrono::milliseconds discardDelay{0};
@@ -241,17 +248,34 @@ class DeviceImpl : public Device {
     bool gateOpen = false;
 };
 
-bool DeviceImpl::Control(usbdevfs_urb* urb, UMockdevIoctlData* buffer) {
+// A string descriptor: UTF-16LE of UTF-8 `text` (one- and two-byte forms).
+std::vector<unsigned char> StringDescriptor(const std::string& text) {
+    std::vector<unsigned char> answer = {0, 3};
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        unsigned unit = static_cast<unsigned char>(text[i]);
+        if ((unit & 0xE0) == 0xC0 && i + 1 < text.size())
+            unit = ((unit & 0x1F) << 6) | (static_cast<unsigned char>(text[++i]) & 0x3F);
+        Put16(answer, unit);
+    }
+    answer[0] = static_cast<unsigned char>(answer.size());
+    return answer;
+}
+
+bool DeviceImpl::Control(usbdevfs_urb* urb, UMockdevIoctlData* buffer, bool* completed) {
+    ++controls;
     const unsigned char* setup = buffer->data;
     const unsigned type = setup[3], index = setup[2];
     std::vector<unsigned char> answer;
     if (setup[0] == 0x80 && setup[1] == 6 && type == 3) {  // GET_DESCRIPTOR, string
+        if (config.strings == DeviceConfig::Strings::Silent) {
+            *completed = false;
+            return true;
+        }
+        if (config.strings == DeviceConfig::Strings::Stall) return false;
         if (index == 0) {
             answer = {4, 3, 0x09, 0x04};
         } else if (index == 3 && !config.serial.empty()) {
-            answer = {static_cast<unsigned char>(2 + 2 * config.serial.size()), 3};
-            for (char c : config.serial)
-                answer.insert(answer.end(), {static_cast<unsigned char>(c), 0});
+            answer = StringDescriptor(config.serial);
         }
     }
     if (answer.empty()) return false;
@@ -413,7 +437,7 @@ gboolean DeviceImpl::HandleIoctl(UMockdevIoctlClient* client) {
             urb->actual_length = 0;
             bool completed = true;
             if (urb->type == USBDEVFS_URB_TYPE_CONTROL) {
-                if (!Control(urb, buffer)) urb->status = -EPIPE;
+                if (!Control(urb, buffer, &completed)) urb->status = -EPIPE;
             } else if (urb->type == USBDEVFS_URB_TYPE_BULK && urb->endpoint == 0x02) {
                 Bulk(urb, buffer, &completed);
             } else {
@@ -506,7 +530,8 @@ void StartBus() {
 std::shared_ptr<Device> Plug(const DeviceConfig& config) {
     Bus& bus = TheBus();
     std::lock_guard<std::mutex> lock(bus.mutex);
-    auto device = std::make_shared<DeviceImpl>(config, bus.nextDevnum++);
+    auto device = std::make_shared<DeviceImpl>(
+        config, config.address != 0 ? config.address : bus.nextDevnum++);
     GError* error = nullptr;
     if (!umockdev_testbed_add_from_string(bus.testbed, device->Record().c_str(), &error))
         throw std::runtime_error(error->message);
@@ -540,6 +565,8 @@ void Unplug(const std::shared_ptr<Device>& device) {
     // Without the event first, libusb never hears of the removal.
     umockdev_testbed_uevent(bus.testbed, pulled->SysPath().c_str(), "remove");
     umockdev_testbed_remove_device(bus.testbed, pulled->SysPath().c_str());
+    // The node's address may be given to another device.
+    umockdev_testbed_detach_ioctl(bus.testbed, pulled->Node().c_str(), nullptr);
 }
 
 void UnplugAll() {

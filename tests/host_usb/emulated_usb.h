@@ -23,8 +23,15 @@ void RunUnderUmockdev(int argc, char** argv);
 struct DeviceConfig {
     std::uint16_t vendorId = 0x2E7A;
     std::uint16_t productId = 0x4C01;
-    std::string serial = "0001A2";  // empty: no serial string descriptor
+    std::string serial = "0001A2";  // UTF-8; empty: no serial string descriptor
     int port = 1;                   // on the root hub of bus 1
+    int address = 0;                // 0: the next one; else reused
+    // The kernel has the serial in sysfs; false: reading it failed when
+    // the device arrived, only the device itself can tell.
+    bool serialInSysfs = true;
+    // How the device answers a string request: Answer, Stall (a protocol
+    // stall) or Silent (never, until the request is cancelled).
+    enum class Strings { Answer, Stall, Silent } strings = Strings::Answer;
     // The kernel driver that holds interface 0 until a program detaches it:
     // "usblp" (the printer driver), another ("usbhid"), or none.
     std::string driver;
@@ -58,6 +65,8 @@ class Device {
     virtual std::vector<unsigned char> Received() const = 0;
     virtual std::uint64_t ReceivedCount() const = 0;
     virtual unsigned long WriteCount() const = 0;
+    // Control requests the device received.
+    virtual int ControlRequests() const = 0;
     // Bulk-out writes taken and neither completed nor discarded.
     virtual int PendingWrites() const = 0;
     // Whether the configured driver holds interface 0 now.

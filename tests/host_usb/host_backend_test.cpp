@@ -5,6 +5,8 @@
 
 #include <libusb.h>
 
+#include <algorithm>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -149,9 +151,10 @@ TEST_F(HostBackend, ListsEachDeviceWithItsInstanceIdPathAndPortButNotTheRootHub)
     other.productId = 0x5678;
     other.serial = "AB,1";  // not usable as an instance segment
     other.port = 4;
-    emulated_usb::Plug(other);
+    auto phone = emulated_usb::Plug(other);
     emulated_usb::Plug(DeviceConfig{});
     const auto listed = List();
+    EXPECT_EQ(phone->ControlRequests(), 0);  // named from what the kernel read
     ASSERT_EQ(listed.size(), 2u);
     EXPECT_EQ(listed[0].instanceId, "USB\\VID_1234&PID_5678\\5&040C5B8C&0&4");
     EXPECT_EQ(listed[0].location, "PCIROOT(0)#PCI(1400)#USBROOT(1)#USB(4)");
@@ -170,6 +173,94 @@ TEST_F(HostBackend, DeviceWithoutSerialGetsAGeneratedSegment) {
     EXPECT_EQ(listed[0].instanceId.rfind("USB\\VID_2E7A&PID_4C01\\5&", 0), 0u)
         << listed[0].instanceId;
     EXPECT_EQ(listed[0].instanceId.substr(listed[0].instanceId.size() - 4), "&0&3");
+}
+
+TEST_F(HostBackend, DeviceAtAReusedAddressIsListedWithItsOwnSerial) {
+    DeviceConfig first;
+    first.address = 9;
+    first.serial = "1A2";
+    emulated_usb::Unplug(emulated_usb::Plug(first));
+    ASSERT_EQ(List().size(), 0u);
+    emulated_usb::Plug(first);
+    ASSERT_EQ(List().size(), 1u);
+    emulated_usb::UnplugAll();
+    DeviceConfig second = first;
+    second.serial = "1A3";
+    emulated_usb::Plug(second);
+    const auto listed = List();
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed[0].instanceId, "USB\\VID_2E7A&PID_4C01\\1A3");
+}
+
+// Two cutters with one serial: the one on the lower port keeps it, whatever
+// order they were plugged in.
+TEST_F(HostBackend, DuplicateSerialsAreNamedInPortOrder) {
+    DeviceConfig high;
+    high.port = 5;
+    DeviceConfig low;
+    low.port = 2;
+    emulated_usb::Plug(high);
+    emulated_usb::Plug(low);
+    const auto listed = List();
+    ASSERT_EQ(listed.size(), 2u);
+    for (const Listed& device : listed) {
+        const bool lower = device.location == "PCIROOT(0)#PCI(1400)#USBROOT(1)#USB(2)";
+        EXPECT_EQ(device.instanceId == "USB\\VID_2E7A&PID_4C01\\0001A2", lower)
+            << device.instanceId << " at " << device.location;
+    }
+}
+
+// Without the kernel's copy only a cutter is asked, once; one that does not
+// answer gets a generated segment.
+TEST_F(HostBackend, CutterWithoutSysfsSerialIsAskedOnce) {
+    DeviceConfig answers;
+    answers.serialInSysfs = false;
+    DeviceConfig silent = answers;
+    silent.strings = DeviceConfig::Strings::Silent;
+    silent.port = 2;
+    DeviceConfig phone = answers;
+    phone.vendorId = 0x1234;
+    phone.port = 3;
+    auto cutter = emulated_usb::Plug(answers);
+    auto mute = emulated_usb::Plug(silent);
+    auto other = emulated_usb::Plug(phone);
+    List();
+    std::vector<std::string> ids;
+    for (const Listed& device : List()) ids.push_back(device.instanceId);
+    std::sort(ids.begin(), ids.end());
+    ASSERT_EQ(ids.size(), 3u);
+    EXPECT_EQ(ids[0], "USB\\VID_1234&PID_4C01\\5&040C5B8C&0&3");
+    EXPECT_EQ(ids[1], "USB\\VID_2E7A&PID_4C01\\0001A2");
+    EXPECT_EQ(ids[2], "USB\\VID_2E7A&PID_4C01\\5&040C5B8C&0&2");
+    EXPECT_EQ(cutter->ControlRequests(), 1);
+    EXPECT_EQ(mute->ControlRequests(), 1);
+    EXPECT_EQ(other->ControlRequests(), 0);
+}
+
+// One rule for the kernel's copy and the device's own answer: a serial that
+// is not plain ASCII (accented, cut by a NUL) gives one instance ID whether
+// the user may open the device or not, and whether sysfs has it or not.
+TEST_F(HostBackend, SerialGivesOneInstanceIdFromEitherSource) {
+    for (const std::string& serial : {std::string("12\xC3\xA9"), std::string("12\0"
+                                                                             "34",
+                                                                             5)}) {
+        std::vector<std::string> ids;
+        for (int way = 0; way < 3; ++way) {
+            DeviceConfig config;
+            config.serial = serial;
+            config.serialInSysfs = way != 2;
+            config.accessible = way != 1;
+            auto cutter = emulated_usb::Plug(config);
+            std::optional<WithoutFileOverride> asUser;
+            if (way == 1) asUser.emplace();
+            const auto listed = List();
+            asUser.reset();
+            EXPECT_EQ(listed.size(), 1u);
+            ids.push_back(listed.empty() ? "" : listed[0].instanceId);
+            emulated_usb::Unplug(cutter);
+        }
+        EXPECT_EQ(ids, std::vector<std::string>(3, ids[0]));
+    }
 }
 
 TEST_F(HostBackend, WriteCompletesOnThePortWithItsBytes) {

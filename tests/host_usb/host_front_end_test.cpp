@@ -92,10 +92,11 @@ TEST_F(RealCutters, CuttersAreListedInPortOrderByModelAndSerialWithoutOtherDevic
     other.vendorId = 0x1234;
     other.productId = 0x5678;
     other.port = 1;
-    emulated_usb::Plug(other);
+    auto phone = emulated_usb::Plug(other);
     Cutter(2, "1A2");
     emu::ScriptFileDialog({emu::PressCancel()});
     EXPECT_EQ(Run(), 2);
+    EXPECT_EQ(phone->ControlRequests(), 0);
     const auto dialogs = emu::FileDialogs();
     ASSERT_EQ(dialogs.size(), 1u);
     EXPECT_EQ(dialogs[0].views.at(0).Control(IDC_OUTPUT)->items,
