@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "platform/emu/completion_port.h"
+#include "platform/emu/faults.h"
 #include "platform/emu/host_usb_claim.h"
 #include "platform/emu/host_usb_listing.h"
 #include "platform/emu/kernel_api.h"
@@ -89,12 +90,17 @@ class HostDeviceFile;
 // devices may be closed while the process exits.
 class Host {
   public:
+    // The process's one Host; null while libusb cannot start, which is
+    // tried again at each call (the next listing, open or registration).
     static Host* Get() {
-        static Host* host = [] {
-            libusb_context* context = nullptr;
-            if (libusb_init(&context) != LIBUSB_SUCCESS) return static_cast<Host*>(nullptr);
-            return new Host(context);
-        }();
+        static std::mutex starting;
+        static Host* host = nullptr;
+        std::lock_guard<std::mutex> lock(starting);
+        if (host != nullptr) return host;
+        libusb_context* context = nullptr;
+        if (InjectedFailure("libusb_init") || libusb_init(&context) != LIBUSB_SUCCESS)
+            return nullptr;
+        host = new Host(context);
         return host;
     }
 
@@ -123,13 +129,26 @@ class Host {
 
   private:
     explicit Host(libusb_context* usb) : context(usb) {
-        events = std::thread([this] {
-            for (;;) {
-                libusb_handle_events(context);
-                CloseIdle();
-            }
-        });
+        events = std::thread([this] { HandleEvents(); });
         events.detach();
+    }
+
+    // A failure that persists (the poll set broken, say) must not spin a
+    // core: the pause doubles up to a second while it lasts.
+    void HandleEvents() {
+        std::chrono::milliseconds pause{0};
+        for (;;) {
+            const int result = libusb_handle_events(context);
+            CloseIdle();
+            if (result == LIBUSB_SUCCESS || result == LIBUSB_ERROR_INTERRUPTED) {
+                pause = std::chrono::milliseconds(0);
+                continue;
+            }
+            pause = std::min<std::chrono::milliseconds>(
+                std::max<std::chrono::milliseconds>(pause * 2, std::chrono::milliseconds(10)),
+                std::chrono::seconds(1));
+            std::this_thread::sleep_for(pause);
+        }
     }
 
     // On the event thread, between rounds of event handling: libusb_close

@@ -202,6 +202,16 @@ class DeviceImpl : public Device {
     void Pulled() {
         std::lock_guard<std::mutex> lock(mutex);
         unplugged = true;
+        // The controller ends what was in flight; the reaper may still
+        // collect it, as the kernel lets it (USBDEVFS_CAP_REAP_AFTER_DISCONNECT).
+        for (auto& client : clients) {
+            for (Urb& urb : client.second) {
+                if (urb.completed) continue;
+                reinterpret_cast<usbdevfs_urb*>(urb.data->data)->status =
+                    config.transactionErrorOnUnplug ? -EPROTO : -ESHUTDOWN;
+                urb.completed = true;
+            }
+        }
         // The slave hangs up: libusb's poll sees POLLERR.
         if (master >= 0) close(master);
         if (slave >= 0) close(slave);
@@ -229,6 +239,12 @@ class DeviceImpl : public Device {
     long Claim(int* error) const;
     long DisconnectClaim(const usbdevfs_disconnect_claim& request, int* error);
     void KillPending(UMockdevIoctlClient* client);
+    bool HasCompleted(UMockdevIoctlClient* client) {
+        for (const Urb& urb : clients[client]) {
+            if (urb.completed) return true;
+        }
+        return false;
+    }
     void CompleteLater(UMockdevIoctlClient* client, UMockdevIoctlData* data);
 
     mutable std::mutex mutex;
@@ -375,7 +391,8 @@ gboolean DeviceImpl::HandleIoctl(UMockdevIoctlClient* client) {
     const gulong request = umockdev_ioctl_client_get_request(client);
     UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
     std::lock_guard<std::mutex> lock(mutex);
-    if (unplugged) {
+    const bool reaping = request == USBDEVFS_REAPURB || request == USBDEVFS_REAPURBNDELAY;
+    if (unplugged && !(reaping && HasCompleted(client))) {
         umockdev_ioctl_client_complete(client, -1, ENODEV);
         return TRUE;
     }
@@ -386,9 +403,9 @@ gboolean DeviceImpl::HandleIoctl(UMockdevIoctlClient* client) {
     int error = 0;
     switch (request) {
         case USBDEVFS_GET_CAPABILITIES:
-            *reinterpret_cast<std::uint32_t*>(data->data) = USBDEVFS_CAP_ZERO_PACKET |
-                                                            USBDEVFS_CAP_BULK_CONTINUATION |
-                                                            USBDEVFS_CAP_NO_PACKET_SIZE_LIM;
+            *reinterpret_cast<std::uint32_t*>(data->data) =
+                USBDEVFS_CAP_ZERO_PACKET | USBDEVFS_CAP_BULK_CONTINUATION |
+                USBDEVFS_CAP_NO_PACKET_SIZE_LIM | USBDEVFS_CAP_REAP_AFTER_DISCONNECT;
             break;
         case USBDEVFS_CLAIMINTERFACE:
             result = Claim(&error);

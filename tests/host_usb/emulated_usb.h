@@ -32,6 +32,9 @@ struct DeviceConfig {
     // How the device answers a string request: Answer, Stall (a protocol
     // stall) or Silent (never, until the request is cancelled).
     enum class Strings { Answer, Stall, Silent } strings = Strings::Answer;
+    // Unplugged, its writes in flight end with a transaction error, as USB 3
+    // controllers often report first, rather than with -ESHUTDOWN.
+    bool transactionErrorOnUnplug = false;
     // The kernel driver that holds interface 0 until a program detaches it:
     // "usblp" (the printer driver), another ("usbhid"), or none.
     std::string driver;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/emu/control.h"
+#include "platform/emu/faults.h"
 #include "platform/emu/host_usb.h"
 #include "platform/win32.h"
 #include "resources/resource.h"
@@ -57,6 +58,9 @@ std::vector<Listed> List() {
         listed.push_back({id, detail->DevicePath, location});
     }
     SetupDiDestroyDeviceInfoList(set);
+    // In port order: libusb's own order depends on when it started.
+    std::sort(listed.begin(), listed.end(),
+              [](const Listed& a, const Listed& b) { return a.location < b.location; });
     return listed;
 }
 
@@ -118,6 +122,16 @@ class HostBackend : public testing::Test {
     const Deadline deadline{"a host backend test", std::chrono::seconds(60)};
 };
 
+// First in the file: libusb starts at the first listing of the process.
+TEST_F(HostBackend, LibusbThatFailedToStartIsStartedAgainAtTheNextListing) {
+    emulated_usb::Plug(DeviceConfig{});
+    emu::FailCall("libusb_init", 1, ERROR_GEN_FAILURE);
+    const auto failed = List();
+    emu::ClearFaults();
+    EXPECT_EQ(failed.size(), 0u);
+    EXPECT_EQ(List().size(), 1u);
+}
+
 TEST(HostErrorMapping, LibusbCallResultsBecomeWindowsErrors) {
     EXPECT_EQ(emu::WindowsErrorOfLibusbCall(LIBUSB_SUCCESS), 0u);
     EXPECT_EQ(emu::WindowsErrorOfLibusbCall(LIBUSB_ERROR_IO), 31u);
@@ -156,11 +170,11 @@ TEST_F(HostBackend, ListsEachDeviceWithItsInstanceIdPathAndPortButNotTheRootHub)
     const auto listed = List();
     EXPECT_EQ(phone->ControlRequests(), 0);  // named from what the kernel read
     ASSERT_EQ(listed.size(), 2u);
-    EXPECT_EQ(listed[0].instanceId, "USB\\VID_1234&PID_5678\\5&040C5B8C&0&4");
-    EXPECT_EQ(listed[0].location, "PCIROOT(0)#PCI(1400)#USBROOT(1)#USB(4)");
-    EXPECT_EQ(listed[1].instanceId, "USB\\VID_2E7A&PID_4C01\\0001A2");
-    EXPECT_EQ(listed[1].path, kCutterPath);
-    EXPECT_EQ(listed[1].location, "PCIROOT(0)#PCI(1400)#USBROOT(1)#USB(1)");
+    EXPECT_EQ(listed[0].instanceId, "USB\\VID_2E7A&PID_4C01\\0001A2");
+    EXPECT_EQ(listed[0].path, kCutterPath);
+    EXPECT_EQ(listed[0].location, "PCIROOT(0)#PCI(1400)#USBROOT(1)#USB(1)");
+    EXPECT_EQ(listed[1].instanceId, "USB\\VID_1234&PID_5678\\5&040C5B8C&0&4");
+    EXPECT_EQ(listed[1].location, "PCIROOT(0)#PCI(1400)#USBROOT(1)#USB(4)");
 }
 
 TEST_F(HostBackend, DeviceWithoutSerialGetsAGeneratedSegment) {
@@ -309,18 +323,25 @@ TEST_F(HostBackend, StallCompletesWithGenFailure) {
     EXPECT_EQ(bytes, 0u);
 }
 
-TEST_F(HostBackend, UnpluggingCompletesTheWriteInFlightWithBadCommand) {
-    auto cutter = emulated_usb::Plug(DeviceConfig{});
-    cutter->StopReading(true);
-    List();
-    OpenCutter open;
-    ASSERT_TRUE(open.initialized) << open.openError;
-    open.Start(1024);
-    ASSERT_TRUE(cutter->WaitForWrites(1, std::chrono::seconds(5)));
-    emulated_usb::Unplug(cutter);
-    DWORD bytes = 1;
-    EXPECT_EQ(open.Finish(&bytes), static_cast<DWORD>(ERROR_BAD_COMMAND));
-    EXPECT_EQ(bytes, 0u);
+// A write in flight ends with what the controller reported: the device was
+// gone (22), or a transaction failed first (31).
+TEST_F(HostBackend, UnpluggingCompletesTheWriteInFlightWithTheControllersError) {
+    for (bool transactionError : {false, true}) {
+        DeviceConfig config;
+        config.transactionErrorOnUnplug = transactionError;
+        auto cutter = emulated_usb::Plug(config);
+        cutter->StopReading(true);
+        List();
+        OpenCutter open;
+        ASSERT_TRUE(open.initialized) << open.openError;
+        open.Start(1024);
+        ASSERT_TRUE(cutter->WaitForWrites(1, std::chrono::seconds(5)));
+        emulated_usb::Unplug(cutter);
+        DWORD bytes = 1;
+        EXPECT_EQ(open.Finish(&bytes),
+                  static_cast<DWORD>(transactionError ? ERROR_GEN_FAILURE : ERROR_BAD_COMMAND));
+        EXPECT_EQ(bytes, 0u);
+    }
 }
 
 // CloseHandle alone, the interface handle not freed first.
