@@ -2,6 +2,7 @@
 // cutters reached through libusb, as on a machine with real ones.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <string>
 #include <vector>
 
@@ -146,6 +147,26 @@ TEST_F(RealCutters, CancelOnACutterThatStoppedReadingCancelsTheWriteInFlight) {
     EXPECT_EQ(cutter->WriteCount(), 31u);
     EXPECT_EQ(cutter->PendingWrites(), 0);
     EXPECT_EQ(cutter->ReceivedCount(), 30u * 1024);
+    ExpectNoLeak();
+}
+
+// A signal (Ctrl+C, a closed terminal, a kill) during a transfer is the
+// Cancel button: the write in flight ends and the printer driver gets the
+// cutter back.
+TEST_F(RealCutters, SignalDuringATransferEndsItAsCancel) {
+    DeviceConfig config;
+    config.serial = "1A2";
+    config.driver = "usblp";
+    auto cutter = emulated_usb::Plug(config);
+    cutter->StopReadingAfter(30);
+    emu::ScriptProgress(30, {emu::Call([] { std::raise(SIGTERM); })});
+    EXPECT_EQ(Run(MakeJob(100 * 1024)), 1);
+    EXPECT_TRUE(MessageTexts().empty());
+    EXPECT_EQ(cutter->PendingWrites(), 0);
+    EXPECT_TRUE(cutter->DriverBound());
+    EXPECT_EQ(log.NewRecords().substr(20),
+              "[warning]: void __cdecl OnInterrupt(int) - Interrupted (signal 15): ended as "
+              "Cancel\r\n");
     ExpectNoLeak();
 }
 
