@@ -31,6 +31,10 @@
 
 namespace emu {
 
+namespace {
+
+// The Windows error code for a libusb call's result and for a finished
+// transfer's status.
 DWORD WindowsErrorOfLibusbCall(int libusbError) {
     switch (libusbError) {
         case LIBUSB_SUCCESS:
@@ -72,8 +76,6 @@ DWORD WindowsErrorOfTransferStatus(int transferStatus) {
             return ERROR_GEN_FAILURE;
     }
 }
-
-namespace {
 
 // Closing a handle waits this long for its cancelled transfers to come back.
 constexpr std::chrono::seconds kDrainLimit{5};
