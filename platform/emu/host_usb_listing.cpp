@@ -1,9 +1,12 @@
 #include "platform/emu/host_usb_listing.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
-#include <fstream>
 #include <iterator>
 #include <memory>
 #include <set>
@@ -32,9 +35,17 @@ std::string SysfsNameOf(libusb_device* device) {
 }
 
 bool ReadSysfsFile(const std::string& path, std::string* contents) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return false;
-    contents->assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    contents->clear();
+    char buffer[512];  // an attribute is at most a page; a serial far less
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        contents->append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(fd);
     return true;
 }
 

@@ -234,8 +234,16 @@ class DeviceImpl : public Device {
 
   private:
     bool Control(usbdevfs_urb* urb, UMockdevIoctlData* buffer, bool* completed);
-    void Bulk(usbdevfs_urb* urb, UMockdevIoctlData* buffer, bool* completed);
+    void Bulk(usbdevfs_urb* urb, UMockdevIoctlData* buffer, bool* completed, bool* paced);
     long Discard(UMockdevIoctlClient* client, gulong address, int* error);
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point BusDone(int bytes);
+    void Pace(UMockdevIoctlClient* client, UMockdevIoctlData* data, Clock::time_point due);
+    struct Paced {
+        UMockdevIoctlClient* client;
+        UMockdevIoctlData* data;
+        Clock::time_point due;
+    };
     long Claim(int* error) const;
     long DisconnectClaim(const usbdevfs_disconnect_claim& request, int* error);
     void KillPending(UMockdevIoctlClient* client);
@@ -257,6 +265,9 @@ class DeviceImpl : public Device {
     bool stoppedReading = false;
     unsigned long stopAfter = 0;
     std::chrono::milliseconds discardDelay{0};
+    Clock::time_point busFree{};
+    std::deque<Paced> pacing;
+    bool pacerStarted = false;
     bool driverBound = !config.driver.empty();
     int detaches = 0;
     bool unplugged = false;
@@ -301,7 +312,39 @@ bool DeviceImpl::Control(usbdevfs_urb* urb, UMockdevIoctlData* buffer, bool* com
     return true;
 }
 
-void DeviceImpl::Bulk(usbdevfs_urb* urb, UMockdevIoctlData* buffer, bool* completed) {
+// When the bus is done with `bytes` more, for a paced device.
+DeviceImpl::Clock::time_point DeviceImpl::BusDone(int bytes) {
+    constexpr long kPacketsPerSecond = 19 * 1000;
+    const long packets = std::max(1, (bytes + 63) / 64);
+    busFree = std::max(busFree, Clock::now()) +
+              std::chrono::microseconds(packets * 1000000 / kPacketsPerSecond);
+    return busFree;
+}
+
+void DeviceImpl::Pace(UMockdevIoctlClient* client, UMockdevIoctlData* data, Clock::time_point due) {
+    pacing.push_back({client, data, due});
+    changed.notify_all();
+    if (pacerStarted) return;
+    pacerStarted = true;
+    std::thread([this] {
+        std::unique_lock<std::mutex> lock(mutex);
+        for (;;) {
+            changed.wait(lock, [this] { return !pacing.empty(); });
+            const Paced next = pacing.front();
+            if (changed.wait_until(lock, next.due, [&] { return pacing.empty(); })) continue;
+            pacing.pop_front();
+            auto queue = clients.find(next.client);
+            if (queue == clients.end()) continue;
+            for (Urb& urb : queue->second) {
+                if (urb.data == next.data && !urb.completed) urb.completed = true;
+            }
+            Gate();
+            changed.notify_all();
+        }
+    }).detach();  // the device lives as long as the process
+}
+
+void DeviceImpl::Bulk(usbdevfs_urb* urb, UMockdevIoctlData* buffer, bool* completed, bool* paced) {
     ++writes;
     changed.notify_all();
     if (std::find(stalls.begin(), stalls.end(), writes) != stalls.end()) {
@@ -314,6 +357,7 @@ void DeviceImpl::Bulk(usbdevfs_urb* urb, UMockdevIoctlData* buffer, bool* comple
     }
     received.insert(received.end(), buffer->data, buffer->data + urb->buffer_length);
     urb->actual_length = urb->buffer_length;
+    if (config.fullSpeedPacing) *completed = false, *paced = true;  // the pacer completes it
 }
 
 // Without a configuration there is no interface to claim.
@@ -453,16 +497,18 @@ gboolean DeviceImpl::HandleIoctl(UMockdevIoctlClient* client) {
             urb->status = 0;
             urb->actual_length = 0;
             bool completed = true;
+            bool paced = false;
             if (urb->type == USBDEVFS_URB_TYPE_CONTROL) {
                 if (!Control(urb, buffer, &completed)) urb->status = -EPIPE;
             } else if (urb->type == USBDEVFS_URB_TYPE_BULK && urb->endpoint == 0x02) {
-                Bulk(urb, buffer, &completed);
+                Bulk(urb, buffer, &completed, &paced);
             } else {
                 result = -1, error = EINVAL;
                 break;
             }
             g_object_unref(buffer);
             clients[client].push_back({data, completed});
+            if (paced) Pace(client, data, BusDone(urb->buffer_length));
             data = nullptr;  // the queue holds it now
             break;
         }

@@ -35,6 +35,9 @@ struct DeviceConfig {
     // Unplugged, its writes in flight end with a transaction error, as USB 3
     // controllers often report first, rather than with -ESHUTDOWN.
     bool transactionErrorOnUnplug = false;
+    // Writes complete only when a full-speed bus could have carried them:
+    // 64-byte packets, at most 19 in each 1 ms frame.
+    bool fullSpeedPacing = false;
     // The kernel driver that holds interface 0 until a program detaches it:
     // "usblp" (the printer driver), another ("usbhid"), or none.
     std::string driver;
