@@ -114,9 +114,11 @@ class Host {
     // ask a cutter, which the event thread cannot wait for.
     void Notify(std::function<void()> deliver) {
         std::lock_guard<std::mutex> lock(mutex);
-        if (!notifier.joinable()) {
-            notifier = std::thread([this] { DeliverNotifications(); });
-            notifier.detach();
+        if (!notifying) {
+            notifying = true;
+            std::thread([this] {
+                DeliverNotifications();
+            }).detach();  // lives as long as the process
         }
         notifications.push_back(std::move(deliver));
         notified.notify_all();
@@ -174,7 +176,7 @@ class Host {
     std::vector<std::shared_ptr<HostDeviceFile>> lingering;
     std::condition_variable notified;
     std::deque<std::function<void()>> notifications;
-    std::thread notifier;
+    bool notifying = false;
 
     libusb_context* context;
     std::thread events;

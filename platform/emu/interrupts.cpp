@@ -79,6 +79,7 @@ void Install() {
     std::call_once(installed, [] {
         Interrupts& interrupts = TheInterrupts();
         if (::pipe2(interrupts.pipe, O_CLOEXEC) != 0) return;
+        RestoreTerminal();  // its record must exist before a handler uses it
         std::thread(Watch).detach();
         struct sigaction action {};
         action.sa_handler = OnSignal;
