@@ -60,21 +60,17 @@ void Put16(std::vector<unsigned char>& bytes, unsigned value) {
 
 // Device, configuration, one printer-class interface with bulk in and out;
 // for a hub, its class and one interrupt endpoint.
-std::vector<unsigned char> Descriptors(const DeviceConfig& config, bool hub = false) {
-    std::vector<unsigned char> d = {18, 1};
-    Put16(d, 0x0200);
-    d.insert(d.end(), {static_cast<unsigned char>(hub ? 9 : 0), 0, 0, 64});
-    Put16(d, config.vendorId);
-    Put16(d, config.productId);
-    Put16(d, 0x0100);
-    d.insert(d.end(), {0, 0, static_cast<unsigned char>(config.serial.empty() ? 0 : 3), 1});
+// One configuration, number `value`: a printer-class interface with bulk in
+// and out; for a hub, its class and one interrupt endpoint.
+void AppendConfiguration(std::vector<unsigned char>& d, const DeviceConfig& config, bool hub,
+                         unsigned char value) {
     d.insert(d.end(), {9, 2});
     Put16(d, hub ? 9 + 9 + 7 : 9 + 9 + 7 + 7);
-    d.insert(d.end(), {1, 1, 0, 0xE0, 0});
+    d.insert(d.end(), {1, value, 0, 0xE0, 0});
     if (hub) {
         d.insert(d.end(), {9, 4, 0, 0, 1, 9, 0, 0, 0});
         d.insert(d.end(), {7, 5, 0x81, 3, 4, 0, 12});
-        return d;
+        return;
     }
     d.insert(d.end(), {9, 4, 0, 0, 2, 7, 1, 2, 0});
     d.insert(d.end(), {7, 5, 0x81, 2, 64, 0, 0});
@@ -82,6 +78,21 @@ std::vector<unsigned char> Descriptors(const DeviceConfig& config, bool hub = fa
         d.insert(d.end(), {7, 5, 0x02, 2, 64, 0, 0});
     else
         d.insert(d.end(), {7, 5, 0x83, 3, 8, 0, 10});
+}
+
+// The device descriptor and its configurations (two when the second is in use).
+std::vector<unsigned char> Descriptors(const DeviceConfig& config, bool hub = false) {
+    const unsigned char configurations = config.activeConfiguration == 2 ? 2 : 1;
+    std::vector<unsigned char> d = {18, 1};
+    Put16(d, 0x0200);
+    d.insert(d.end(), {static_cast<unsigned char>(hub ? 9 : 0), 0, 0, 64});
+    Put16(d, config.vendorId);
+    Put16(d, config.productId);
+    Put16(d, 0x0100);
+    d.insert(d.end(),
+             {0, 0, static_cast<unsigned char>(config.serial.empty() ? 0 : 3), configurations});
+    for (unsigned char value = 1; value <= configurations; ++value)
+        AppendConfiguration(d, config, hub, value);
     return d;
 }
 
@@ -164,7 +175,8 @@ class DeviceImpl : public Device {
         text += "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: BUSNUM=001\nE: DEVNUM=" +
                 std::string(number) + "\nE: DEVNAME=" + Node() + "\n";
         text += "A: busnum=1\\n\nA: devnum=" + std::to_string(devnum) +
-                "\\n\nA: bConfigurationValue=" + (config.configured ? "1" : "") +
+                "\\n\nA: bConfigurationValue=" +
+                (config.configured ? std::to_string(config.activeConfiguration) : "") +
                 "\\n\nA: speed=12\\n\n";
         // The kernel's copy ends at a NUL, as its conversion does.
         if (!config.serial.empty() && config.serialInSysfs)
@@ -362,7 +374,7 @@ void DeviceImpl::Bulk(usbdevfs_urb* urb, UMockdevIoctlData* buffer, bool* comple
 
 // Without a configuration there is no interface to claim.
 long DeviceImpl::Claim(int* error) const {
-    *error = !config.configured ? ENOENT : driverBound ? EBUSY : 0;
+    *error = !config.configured ? ENOENT : driverBound ? EBUSY : 0;  // any configuration has it
     return *error != 0 ? -1 : 0;
 }
 

@@ -46,6 +46,8 @@ struct DeviceConfig {
     // The kernel set the configuration; a device refused for power, or
     // blocked, has none.
     bool configured = true;
+    // 2: the device has two configurations, and the second is in use.
+    int activeConfiguration = 1;
     // The device node refuses to open: no udev rule gave this user access.
     bool accessible = true;
 };

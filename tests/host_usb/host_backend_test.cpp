@@ -407,14 +407,22 @@ TEST_F(HostBackend, InterfaceThatIsNotACuttersIsNotTaken) {
     }
 }
 
-TEST_F(HostBackend, UnconfiguredDeviceIsNotReady) {
-    DeviceConfig config;
-    config.configured = false;
-    emulated_usb::Plug(config);
-    List();
-    OpenCutter open;
-    EXPECT_FALSE(open.initialized);
-    EXPECT_EQ(open.initError, static_cast<DWORD>(ERROR_NOT_READY));
+// WinUSB works in a device's first configuration; one the kernel left
+// unconfigured, or switched to another, is not ready.
+TEST_F(HostBackend, DeviceNotInItsFirstConfigurationIsNotReady) {
+    DeviceConfig unconfigured;
+    unconfigured.configured = false;
+    DeviceConfig second;
+    second.activeConfiguration = 2;
+    for (const DeviceConfig& config : {unconfigured, second}) {
+        auto device = emulated_usb::Plug(config);
+        List();
+        OpenCutter open;
+        EXPECT_FALSE(open.initialized) << config.activeConfiguration;
+        EXPECT_EQ(open.initError, static_cast<DWORD>(ERROR_NOT_READY))
+            << config.activeConfiguration;
+        emulated_usb::Unplug(device);
+    }
 }
 
 TEST_F(HostBackend, DeviceNodeWithoutAccessGivesAccessDenied) {
