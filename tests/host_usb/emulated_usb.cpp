@@ -107,9 +107,9 @@ class DeviceImpl : public Device {
     DeviceImpl(DeviceConfig deviceConfig, int number)
         : config(std::move(deviceConfig)), devnum(number) {}
 
-    void StallWrite(unsigned long nth) override {
+    void StallWrite(unsigned long nth, int taken) override {
         std::lock_guard<std::mutex> lock(mutex);
-        stalls.push_back(nth);
+        stalls[nth] = taken;
     }
     void StopReading(bool stopped) override {
         std::lock_guard<std::mutex> lock(mutex);
@@ -271,7 +271,7 @@ class DeviceImpl : public Device {
     mutable std::condition_variable changed;
     std::map<UMockdevIoctlClient*, std::deque<Urb>> clients;
     std::vector<unsigned char> received;
-    std::vector<unsigned long> stalls;
+    std::map<unsigned long, int> stalls;  // write number: bytes taken before the stall
     unsigned long writes = 0;
     int controls = 0;
     bool stoppedReading = false;
@@ -359,7 +359,11 @@ void DeviceImpl::Pace(UMockdevIoctlClient* client, UMockdevIoctlData* data, Cloc
 void DeviceImpl::Bulk(usbdevfs_urb* urb, UMockdevIoctlData* buffer, bool* completed, bool* paced) {
     ++writes;
     changed.notify_all();
-    if (std::find(stalls.begin(), stalls.end(), writes) != stalls.end()) {
+    auto stall = stalls.find(writes);
+    if (stall != stalls.end()) {
+        const int taken = std::min(stall->second, urb->buffer_length);
+        received.insert(received.end(), buffer->data, buffer->data + taken);
+        urb->actual_length = taken;
         urb->status = -EPIPE;
         return;
     }

@@ -56,8 +56,11 @@ class Device {
   public:
     virtual ~Device() = default;
 
-    // Bulk-out write `nth` (1-based) ends with a stall; the data are not taken.
-    virtual void StallWrite(unsigned long nth) = 0;
+    // Bulk-out write `nth` (1-based) ends with a stall; the rest of its data
+    // are not taken.
+    // `taken` bytes of it are acknowledged first (whole packets, as a device
+    // that stalls mid-transfer does).
+    virtual void StallWrite(unsigned long nth, int taken = 0) = 0;
     // Bulk-out writes from now on are taken but never completed, as by a
     // cutter that stopped reading; false goes back to normal.
     virtual void StopReading(bool stopped) = 0;

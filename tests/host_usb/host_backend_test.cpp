@@ -302,16 +302,21 @@ TEST_F(HostBackend, PipesComeFromTheActiveConfiguration) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
 }
 
-TEST_F(HostBackend, StallCompletesWithGenFailure) {
+// The bytes a cutter took before it stalled are counted.
+TEST_F(HostBackend, StallCompletesWithGenFailureAndWhatWasTaken) {
     auto cutter = emulated_usb::Plug(DeviceConfig{});
     cutter->StallWrite(1);
+    cutter->StallWrite(2, 512);
     List();
     OpenCutter open;
     ASSERT_TRUE(open.initialized) << open.openError;
-    open.Start(1024);
-    DWORD bytes = 1;
-    EXPECT_EQ(open.Finish(&bytes), static_cast<DWORD>(ERROR_GEN_FAILURE));
-    EXPECT_EQ(bytes, 0u);
+    for (DWORD taken : {0u, 512u}) {
+        open.Start(1024);
+        DWORD bytes = 1;
+        EXPECT_EQ(open.Finish(&bytes), static_cast<DWORD>(ERROR_GEN_FAILURE));
+        EXPECT_EQ(bytes, taken);
+    }
+    EXPECT_EQ(cutter->ReceivedCount(), 512u);
 }
 
 // A write in flight ends with what the controller reported: the device was
