@@ -1,7 +1,31 @@
 #include "log/logger.h"
 
+#include "log/format_text.h"
 #include "log/log_location.h"
 #include "log/log_timestamp.h"
+
+#ifndef _WIN32
+#include "platform/emu/interrupts.h"
+
+namespace {
+
+// On Linux a signal ends the program as Cancel does; unlike a Cancel it is
+// not the user's own click, so the log says what happened.
+[[maybe_unused]] const bool kRecordsInterrupts = [] {
+    emu::OnInterrupt([](int signal) {
+        try {
+            Logger::Instance().Warning()
+                << "void __cdecl OnInterrupt(int) - "
+                << FormatText("Interrupted (signal %d): ended as Cancel", signal);
+        } catch (...) {
+            // The log cannot be created; the program still ends as Cancel.
+        }
+    });
+    return true;
+}();
+
+}  // namespace
+#endif
 
 Logger::Logger(const std::string& fileName) : writer(LogFilePath(fileName)) {}
 

@@ -10,6 +10,7 @@
 #include "platform/emu/devices.h"
 #include "platform/emu/dialog.h"
 #include "platform/emu/faults.h"
+#include "platform/emu/interrupts.h"
 #include "platform/emu/kernel_api.h"
 #include "platform/emu/user_api.h"
 
@@ -292,11 +293,13 @@ BOOL WINAPI GetOpenFileNameW(LPOPENFILENAMEW record) {
         emu::FinishLayout(record, *child, top, childWindow);
     }
     ShowWindow(top, SW_SHOW);
+    emu::CancellableShown(top);
     emu::CurrentDesktop()->FileDialogOpened(top);
     if (!emu::RunModal(top, *kind) && emu::extendedError == 0) {
         emu::extendedError = CDERR_DIALOGFAILURE;
     }
     const BOOL result = kind->ended ? kind->outcome : FALSE;
+    emu::CancellableGone(top);
     emu::CurrentDesktop()->FileDialogClosed(top, result, result ? kind->chosen : L"");
     DestroyWindow(top);
     return result;

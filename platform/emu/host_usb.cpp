@@ -13,27 +13,28 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
-#include <cstdio>
 #include <cstring>
 #include <cwctype>
 #include <deque>
-#include <fstream>
-#include <map>
+#include <functional>
 #include <mutex>
-#include <set>
 #include <thread>
-#include <tuple>
-#include <unordered_map>
 
 #include "platform/emu/completion_port.h"
+#include "platform/emu/faults.h"
+#include "platform/emu/host_usb_claim.h"
+#include "platform/emu/host_usb_listing.h"
 #include "platform/emu/kernel_api.h"
 #include "platform/emu/setupapi_api.h"
 #include "platform/emu/user_api.h"
 #include "platform/emu/winusb_interfaces.h"
-#include "platform/virtual_cutter_names.h"
 
 namespace emu {
 
+namespace {
+
+// The Windows error code for a libusb call's result and for a finished
+// transfer's status.
 DWORD WindowsErrorOfLibusbCall(int libusbError) {
     switch (libusbError) {
         case LIBUSB_SUCCESS:
@@ -76,9 +77,6 @@ DWORD WindowsErrorOfTransferStatus(int transferStatus) {
     }
 }
 
-namespace {
-
-constexpr wchar_t kInterfaceTail[] = L"#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
 // Closing a handle waits this long for its cancelled transfers to come back.
 constexpr std::chrono::seconds kDrainLimit{5};
 
@@ -88,193 +86,181 @@ std::wstring Lower(std::wstring text) {
     return text;
 }
 
+class HostDeviceFile;
+
 // The process's libusb context and its event thread; never torn down, as
 // devices may be closed while the process exits.
 class Host {
   public:
+    // The process's one Host; null while libusb cannot start, which is
+    // tried again at each call (the next listing, open or registration).
     static Host* Get() {
-        static Host* host = [] {
-            libusb_context* context = nullptr;
-            if (libusb_init(&context) != LIBUSB_SUCCESS) return static_cast<Host*>(nullptr);
-            return new Host(context);
-        }();
+        static std::mutex starting;
+        static Host* host = nullptr;
+        std::lock_guard<std::mutex> lock(starting);
+        if (host != nullptr) return host;
+        libusb_context* context = nullptr;
+        if (InjectedFailure("libusb_init") || libusb_init(&context) != LIBUSB_SUCCESS)
+            return nullptr;
+        host = new Host(context);
         return host;
     }
 
     libusb_context* Context() const { return context; }
 
-    // The serial a device gave when first seen, by bus, address and IDs; a
-    // device that comes back gets a new address.
-    using DeviceKey = std::tuple<int, int, int, int>;
-    std::mutex mutex;
-    std::map<DeviceKey, std::string> serials;
+    HostNames names;
+
+    // Hands a hotplug event to the thread that names devices: naming may
+    // ask a cutter, which the event thread cannot wait for.
+    void Notify(std::function<void()> deliver) {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (!notifying) {
+            notifying = true;
+            std::thread([this] {
+                DeliverNotifications();
+            }).detach();  // lives as long as the process
+        }
+        notifications.push_back(std::move(deliver));
+        notified.notify_all();
+    }
+
+    // Keeps a closed file's libusb handle open until its transfers have come
+    // back: closing it under a transfer would lose the transfer.
+    void Linger(std::shared_ptr<HostDeviceFile> file) {
+        std::lock_guard<std::mutex> lock(mutex);
+        lingering.push_back(std::move(file));
+    }
 
   private:
     explicit Host(libusb_context* usb) : context(usb) {
-        events = std::thread([this] {
-            for (;;) libusb_handle_events(context);
-        });
+        events = std::thread([this] { HandleEvents(); });
         events.detach();
     }
+
+    // A failure that persists (the poll set broken, say) must not spin a
+    // core: the pause doubles up to a second while it lasts.
+    void HandleEvents() {
+        std::chrono::milliseconds pause{0};
+        for (;;) {
+            const int result = libusb_handle_events(context);
+            CloseIdle();
+            if (result == LIBUSB_SUCCESS || result == LIBUSB_ERROR_INTERRUPTED) {
+                pause = std::chrono::milliseconds(0);
+                continue;
+            }
+            pause = std::min<std::chrono::milliseconds>(
+                std::max<std::chrono::milliseconds>(pause * 2, std::chrono::milliseconds(10)),
+                std::chrono::seconds(1));
+            std::this_thread::sleep_for(pause);
+        }
+    }
+
+    // On the event thread, between rounds of event handling: libusb_close
+    // may not run inside a transfer's callback.
+    void CloseIdle();
+
+    void DeliverNotifications() {
+        for (;;) {
+            std::function<void()> deliver;
+            {
+                std::unique_lock<std::mutex> lock(mutex);
+                notified.wait(lock, [this] { return !notifications.empty(); });
+                deliver = std::move(notifications.front());
+                notifications.pop_front();
+            }
+            deliver();
+        }
+    }
+
+    std::mutex mutex;
+    std::vector<std::shared_ptr<HostDeviceFile>> lingering;
+    std::condition_variable notified;
+    std::deque<std::function<void()>> notifications;
+    bool notifying = false;
 
     libusb_context* context;
     std::thread events;
 };
 
-std::string PortChain(libusb_device* device) {
-    std::uint8_t ports[8];
-    const int count = libusb_get_port_numbers(device, ports, sizeof ports);
-    std::string chain;
-    for (int i = 0; i < count; ++i) {
-        if (i > 0) chain += '.';
-        chain += std::to_string(ports[i]);
-    }
-    return chain;
-}
-
-// The kernel read the serial when the device arrived; its copy needs no
-// access to the device itself.
-std::string SysfsSerial(libusb_device* device) {
-    const std::string path = "/sys/bus/usb/devices/" +
-                             std::to_string(libusb_get_bus_number(device)) + "-" +
-                             PortChain(device) + "/serial";
-    std::ifstream file(path);
-    std::string serial;
-    std::getline(file, serial);
-    return serial;
-}
-
-std::string ReadSerial(libusb_device* device, const libusb_device_descriptor& descriptor,
-                       bool mayOpen) {
-    if (descriptor.iSerialNumber == 0) return "";
-    libusb_device_handle* handle = nullptr;
-    if (mayOpen && libusb_open(device, &handle) == LIBUSB_SUCCESS) {
-        unsigned char text[256];
-        const int length =
-            libusb_get_string_descriptor_ascii(handle, descriptor.iSerialNumber, text, sizeof text);
-        libusb_close(handle);
-        if (length > 0) return std::string(reinterpret_cast<char*>(text), length);
-    }
-    return SysfsSerial(device);
-}
-
-// Windows takes a serial as the instance's own segment only if it is
-// printable ASCII without commas.
-bool UsableSerial(const std::string& serial) {
-    if (serial.empty() || serial.size() > 126) return false;
-    for (unsigned char c : serial) {
-        if (c < 0x20 || c > 0x7E || c == ',') return false;
-    }
-    return true;
-}
-
-// The segment Windows makes up for a device without a serial: a hash of
-// where its hub sits, and its port.
-std::string GeneratedSegment(libusb_device* device) {
-    std::uint8_t ports[8];
-    const int count = libusb_get_port_numbers(device, ports, sizeof ports);
-    std::uint32_t hash = 2166136261u;
-    auto mix = [&hash](std::uint32_t value) {
-        hash ^= value;
-        hash *= 16777619u;
-    };
-    mix(libusb_get_bus_number(device));
-    for (int i = 0; i + 1 < count; ++i) mix(ports[i]);
-    char segment[32];
-    std::snprintf(segment, sizeof segment, "5&%08X&0&%d", hash, count > 0 ? ports[count - 1] : 0);
-    return segment;
-}
-
-std::string LocationPath(libusb_device* device) {
-    std::uint8_t ports[8];
-    const int count = libusb_get_port_numbers(device, ports, sizeof ports);
-    std::string path =
-        "PCIROOT(0)#PCI(1400)#USBROOT(" + std::to_string(libusb_get_bus_number(device)) + ")";
-    for (int i = 0; i < count; ++i) path += "#USB(" + std::to_string(ports[i]) + ")";
-    return path;
-}
-
-struct Listed {
-    UsbListing listing;
-    libusb_device* device;  // referenced by the list it came from
+// One bulk write libusb has; `overlapped` is null once the closer gave up
+// waiting for it and completed it itself.
+struct Write {
+    std::shared_ptr<HostDeviceFile> file;
+    OVERLAPPED* overlapped;
 };
 
-// Root hubs have no port and no USB device interface.
-bool HasDeviceInterface(libusb_device* device) {
-    return libusb_get_port_number(device) != 0;
-}
-
-UsbListing Describe(Host& host, libusb_device* device, bool mayOpen) {
-    libusb_device_descriptor descriptor{};
-    libusb_get_device_descriptor(device, &descriptor);
-    const Host::DeviceKey key{libusb_get_bus_number(device), libusb_get_device_address(device),
-                              descriptor.idVendor, descriptor.idProduct};
-    std::string serial;
-    bool known = false;
-    {
-        std::lock_guard<std::mutex> lock(host.mutex);
-        auto it = host.serials.find(key);
-        if (it != host.serials.end()) {
-            serial = it->second;
-            known = true;
-        }
-    }
-    if (!known) {
-        serial = ReadSerial(device, descriptor, mayOpen);
-        std::lock_guard<std::mutex> lock(host.mutex);
-        host.serials[key] = serial;
-    }
-    UsbListing listing;
-    listing.instanceId =
-        platform::UsbInstanceId(descriptor.idVendor, descriptor.idProduct,
-                                UsableSerial(serial) ? serial : GeneratedSegment(device));
-    listing.devicePath = platform::UsbInterfacePath(listing.instanceId, kInterfaceTail);
-    listing.locationPaths = {LocationPath(device)};
-    return listing;
-}
-
-// The devices of `list` as Windows lists them; a second device with the
-// same IDs and serial gets a made-up segment, as Windows gives it.
-std::vector<Listed> ListAll(Host& host, libusb_device** list, ssize_t count) {
-    std::vector<Listed> listed;
-    std::set<std::string> seen;
-    for (ssize_t i = 0; i < count; ++i) {
-        if (!HasDeviceInterface(list[i])) continue;
-        UsbListing listing = Describe(host, list[i], true);
-        if (!seen.insert(listing.instanceId).second) {
-            libusb_device_descriptor descriptor{};
-            libusb_get_device_descriptor(list[i], &descriptor);
-            listing.instanceId = platform::UsbInstanceId(descriptor.idVendor, descriptor.idProduct,
-                                                         GeneratedSegment(list[i]));
-            listing.devicePath = platform::UsbInterfacePath(listing.instanceId, kInterfaceTail);
-        }
-        listed.push_back({std::move(listing), list[i]});
-    }
-    return listed;
-}
-
-class HostDeviceFile : public OverlappedObject {
+// A device file. Its mutex guards the fields below it and is never held
+// across a libusb call that may wait for the event thread, whose transfer
+// callbacks take it.
+class HostDeviceFile : public OverlappedObject,
+                       public std::enable_shared_from_this<HostDeviceFile> {
   public:
     HostDeviceFile(libusb_device_handle* opened, bool overlapped)
         : OverlappedObject(overlapped), handle(opened) {}
 
+    // CloseHandle: ends the writes in flight, gives the interface back and
+    // closes the libusb handle, or leaves that to the event thread when a
+    // transfer has still not come back.
     bool Close(DWORD*) override {
-        CancelAndDrain();
-        std::lock_guard<std::mutex> lock(mutex);
-        if (claimed) libusb_release_interface(handle, 0);
-        claimed = false;
-        libusb_close(handle);
-        handle = nullptr;
+        CancelAndDrain(true);
+        ReleaseInterface();
+        bool idle;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            idle = transfers.empty();
+        }
+        if (idle) {
+            CloseHandleNow();
+        } else {
+            Host::Get()->Linger(shared_from_this());
+        }
         return true;
     }
 
-    // Cancels the transfers in flight and waits until each has completed
-    // through the port; `closing` refuses new ones from now on.
-    void CancelAndDrain(bool closing = true) {
-        std::unique_lock<std::mutex> lock(mutex);
-        if (closing) closed = true;
-        for (libusb_transfer* transfer : transfers) libusb_cancel_transfer(transfer);
-        drained.wait_for(lock, kDrainLimit, [this] { return inFlight == 0; });
+    // Cancels the writes in flight and waits until each has completed
+    // through the port; `closing` refuses new ones from now on. A write
+    // not back by the limit is completed here as aborted, and its transfer
+    // left to come back in its own time.
+    void CancelAndDrain(bool closing) {
+        std::vector<OVERLAPPED*> abandoned;
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            if (closing) closed = true;
+            for (libusb_transfer* transfer : transfers) libusb_cancel_transfer(transfer);
+            if (drained.wait_for(lock, kDrainLimit, [this] { return unfinished == 0; })) return;
+            for (libusb_transfer* transfer : transfers) {
+                auto* write = static_cast<Write*>(transfer->user_data);
+                if (write->overlapped == nullptr) continue;
+                abandoned.push_back(write->overlapped);
+                write->overlapped = nullptr;
+            }
+            // A callback that took its write before the limit still counts down.
+            unfinished -= static_cast<int>(abandoned.size());
+        }
+        for (OVERLAPPED* overlapped : abandoned)
+            Binding().Complete(overlapped, ERROR_OPERATION_ABORTED, 0);
+    }
+
+    // Gives interface 0 back (to the printer driver, if it had it). The
+    // kernel kills the interface's transfers still in flight.
+    void ReleaseInterface() {
+        libusb_device_handle* claimedBy = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (claimed) claimedBy = handle;
+            claimed = false;
+        }
+        if (claimedBy != nullptr) libusb_release_interface(claimedBy, 0);
+    }
+
+    // The libusb handle once no transfer uses it any more; false while one does.
+    bool CloseIfIdle() {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (!transfers.empty()) return false;
+        }
+        CloseHandleNow();
+        return true;
     }
 
     bool IsClosed() {
@@ -287,9 +273,33 @@ class HostDeviceFile : public OverlappedObject {
     libusb_device_handle* handle;
     bool claimed = false;
     bool closed = false;
-    int inFlight = 0;
-    std::vector<libusb_transfer*> transfers;
+    int unfinished = 0;                       // writes whose completion is not posted yet
+    std::vector<libusb_transfer*> transfers;  // submitted and not yet back
+
+  private:
+    void CloseHandleNow() {
+        libusb_device_handle* open = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            std::swap(open, handle);
+        }
+        if (open != nullptr) libusb_close(open);
+    }
 };
+
+void Host::CloseIdle() {
+    std::vector<std::shared_ptr<HostDeviceFile>> files;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        files.swap(lingering);
+    }
+    std::vector<std::shared_ptr<HostDeviceFile>> still;
+    for (auto& file : files) {
+        if (!file->CloseIfIdle()) still.push_back(std::move(file));
+    }
+    std::lock_guard<std::mutex> lock(mutex);
+    lingering.insert(lingering.end(), still.begin(), still.end());
+}
 
 WinUsbInterfaces<HostDeviceFile>& TheInterfaces() {
     static auto* interfaces = new WinUsbInterfaces<HostDeviceFile>;  // used during exit
@@ -300,29 +310,26 @@ std::shared_ptr<HostDeviceFile> FileOf(WINUSB_INTERFACE_HANDLE handle) {
     return TheInterfaces().FileOf(handle);
 }
 
-struct Write {
-    std::shared_ptr<HostDeviceFile> file;
-    OVERLAPPED* overlapped;
-};
-
 void LIBUSB_CALL WriteDone(libusb_transfer* transfer) {
     auto* write = static_cast<Write*>(transfer->user_data);
     const DWORD error = WindowsErrorOfTransferStatus(transfer->status);
     const DWORD bytes = static_cast<DWORD>(transfer->actual_length);
     std::shared_ptr<HostDeviceFile> file = std::move(write->file);
-    OVERLAPPED* overlapped = write->overlapped;
-    delete write;
+    OVERLAPPED* overlapped = nullptr;
     {
         std::lock_guard<std::mutex> lock(file->mutex);
         auto& list = file->transfers;
         list.erase(std::remove(list.begin(), list.end(), transfer), list.end());
+        overlapped = write->overlapped;
     }
+    delete write;
     libusb_free_transfer(transfer);
+    if (overlapped == nullptr) return;  // completed by the closer already
     file->Binding().Complete(overlapped, error, bytes);
     // Counted down only now: a closer that saw it drain knows its packet
     // has been posted.
     std::lock_guard<std::mutex> lock(file->mutex);
-    --file->inFlight;
+    --file->unfinished;
     file->drained.notify_all();
 }
 
@@ -361,14 +368,7 @@ Registrations& TheRegistrations() {
     return *registrations;
 }
 
-int LIBUSB_CALL Hotplug(libusb_context*, libusb_device* device, libusb_hotplug_event event,
-                        void* data) {
-    auto* registration = static_cast<Registration*>(data);
-    Host* host = Host::Get();
-    if (host == nullptr || !HasDeviceInterface(device)) return 0;
-    // The event thread cannot wait for a control transfer of its own.
-    const UsbListing listing = Describe(*host, device, false);
-    const std::wstring& path = listing.devicePath;
+void Deliver(Registration* registration, WPARAM what, const std::wstring& path) {
     const std::size_t size =
         offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name) + (path.size() + 1) * sizeof(wchar_t);
     DEV_BROADCAST_DEVICEINTERFACE_W header{};
@@ -380,14 +380,42 @@ int LIBUSB_CALL Hotplug(libusb_context*, libusb_device* device, libusb_hotplug_e
     std::memcpy(bytes.data() + offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name), path.c_str(),
                 (path.size() + 1) * sizeof(wchar_t));
     void* record = nullptr;
-    const WPARAM what =
-        event == LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE;
     {
         std::lock_guard<std::mutex> lock(TheRegistrations().mutex);
         registration->delivered.push_back(std::move(bytes));
         record = registration->delivered.back().data();
     }
     PostMessageW(registration->window, WM_DEVICECHANGE, what, reinterpret_cast<LPARAM>(record));
+}
+
+// The path an arriving device gets, named among all present ones as a
+// listing names it.
+std::wstring PathOfArrived(Host& host, libusb_device* device) {
+    libusb_device** list = nullptr;
+    const ssize_t count = libusb_get_device_list(host.Context(), &list);
+    if (count < 0) return L"";
+    std::wstring path;
+    for (const ListedHostDevice& listed : host.names.NameAll(list, count)) {
+        if (listed.device == device) path = listed.listing.devicePath;
+    }
+    libusb_free_device_list(list, 1);
+    return path;
+}
+
+int LIBUSB_CALL Hotplug(libusb_context*, libusb_device* device, libusb_hotplug_event event,
+                        void* data) {
+    auto* registration = static_cast<Registration*>(data);
+    Host* host = Host::Get();
+    if (host == nullptr || libusb_get_port_number(device) == 0) return 0;
+    const bool arrived = event == LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED;
+    libusb_ref_device(device);
+    host->Notify([host, registration, device, arrived] {
+        const std::wstring path =
+            arrived ? PathOfArrived(*host, device) : host->names.Forget(device);
+        libusb_unref_device(device);
+        if (!path.empty())
+            Deliver(registration, arrived ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE, path);
+    });
     return 0;
 }
 
@@ -400,7 +428,7 @@ std::vector<UsbListing> HostUsbDevices() {
     const ssize_t count = libusb_get_device_list(host->Context(), &list);
     if (count < 0) return {};
     std::vector<UsbListing> listings;
-    for (Listed& listed : ListAll(*host, list, count))
+    for (ListedHostDevice& listed : host->names.NameAll(list, count))
         listings.push_back(std::move(listed.listing));
     libusb_free_device_list(list, 1);
     return listings;
@@ -416,7 +444,7 @@ std::shared_ptr<KernelObject> OpenHostUsbDevice(const std::wstring& path, DWORD 
     if (count < 0) return nullptr;
     libusb_device_handle* handle = nullptr;
     int result = LIBUSB_ERROR_NOT_FOUND;
-    for (const Listed& listed : ListAll(*host, list, count)) {
+    for (const ListedHostDevice& listed : host->names.NameAll(list, count)) {
         if (Lower(listed.listing.devicePath) != Lower(path)) continue;
         result = libusb_open(listed.device, &handle);
         break;
@@ -451,16 +479,22 @@ BOOL HostWinUsbInitialize(const std::shared_ptr<KernelObject>& object,
         SetLastError(ERROR_INVALID_PARAMETER);  // WinUSB needs FILE_FLAG_OVERLAPPED
         return FALSE;
     }
+    bool detach = false;
+    const DWORD refused = CheckCutterInterface(file->handle, &detach);
+    if (refused != ERROR_SUCCESS) {
+        SetLastError(refused);
+        return FALSE;
+    }
+    // A cutter may be bound to the kernel's printer driver: it lets go of
+    // the interface while we hold it, and gets it back after.
+    libusb_set_auto_detach_kernel_driver(file->handle, detach ? 1 : 0);
+    const int result = libusb_claim_interface(file->handle, 0);
+    if (result != LIBUSB_SUCCESS) {
+        SetLastError(WindowsErrorOfLibusbCall(result));
+        return FALSE;
+    }
     {
         std::lock_guard<std::mutex> lock(file->mutex);
-        // A cutter may be bound to the kernel's printer driver: it lets go
-        // of the interface while we hold it, and gets it back after.
-        libusb_set_auto_detach_kernel_driver(file->handle, 1);
-        const int result = libusb_claim_interface(file->handle, 0);
-        if (result != LIBUSB_SUCCESS) {
-            SetLastError(WindowsErrorOfLibusbCall(result));
-            return FALSE;
-        }
         file->claimed = true;
     }
     *interfaceHandle = TheInterfaces().Add(file);
@@ -470,11 +504,8 @@ BOOL HostWinUsbInitialize(const std::shared_ptr<KernelObject>& object,
 BOOL HostWinUsbFree(WINUSB_INTERFACE_HANDLE handle) {
     const std::shared_ptr<HostDeviceFile> freed = TheInterfaces().Remove(handle);
     if (!freed) return FALSE;
-    HostDeviceFile& file = *freed;
-    file.CancelAndDrain(false);
-    std::lock_guard<std::mutex> lock(file.mutex);
-    if (file.claimed && file.handle != nullptr) libusb_release_interface(file.handle, 0);
-    file.claimed = false;
+    freed->CancelAndDrain(false);
+    freed->ReleaseInterface();
     return TRUE;
 }
 
@@ -560,7 +591,7 @@ BOOL HostWinUsbWritePipe(WINUSB_INTERFACE_HANDLE handle, UCHAR pipeId, const UCH
     // The callback takes the file's lock first: it cannot complete the
     // write before it is counted.
     file->transfers.push_back(transfer);
-    ++file->inFlight;
+    ++file->unfinished;
     file->Binding().Started();
     SetLastError(ERROR_IO_PENDING);
     return FALSE;

@@ -41,9 +41,4 @@ BOOL HostWinUsbWritePipe(WINUSB_INTERFACE_HANDLE handle, UCHAR pipeId, const UCH
 void* RegisterHostUsbNotification(HWND window);
 bool UnregisterHostUsbNotification(void* registration);
 
-// The Windows error code for a libusb call's result and for a finished
-// transfer's status (both libusb enumerations, taken as int).
-DWORD WindowsErrorOfLibusbCall(int libusbError);
-DWORD WindowsErrorOfTransferStatus(int transferStatus);
-
 }  // namespace emu

@@ -5,6 +5,7 @@
 
 #include "platform/emu/desktop.h"
 #include "platform/emu/faults.h"
+#include "platform/emu/interrupts.h"
 #include "platform/emu/kernel_api.h"
 #include "platform/emu/user_api.h"
 #include "platform/emu/window_table.h"
@@ -25,6 +26,7 @@ bool IsTopLevel(const emu::WindowData& data) {
 void HideForDestruction(const emu::WindowData& data) {
     if (!IsTopLevel(data) || (data.style & WS_VISIBLE) == 0) return;
     emu::UpdateWindow(data.handle, [](emu::WindowData& w) { w.style &= ~WS_VISIBLE; });
+    emu::CancellableGone(data.handle);
     emu::CurrentDesktop()->WindowHidden(data.handle);
 }
 
@@ -126,9 +128,13 @@ BOOL WINAPI ShowWindow(HWND window, int command) {
         w.style = show ? (w.style | WS_VISIBLE) : (w.style & ~WS_VISIBLE);
     });
     if (IsTopLevel(data) && show && !wasVisible && data.templateId != 0) {
+        emu::CancellableShown(window);
         emu::CurrentDesktop()->DialogShown(window);
     }
-    if (IsTopLevel(data) && !show && wasVisible) emu::CurrentDesktop()->WindowHidden(window);
+    if (IsTopLevel(data) && !show && wasVisible) {
+        emu::CancellableGone(window);
+        emu::CurrentDesktop()->WindowHidden(window);
+    }
     return wasVisible ? TRUE : FALSE;
 }
 

@@ -20,6 +20,7 @@
 #include <map>
 #include <mutex>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 namespace emulated_usb {
@@ -59,31 +60,46 @@ void Put16(std::vector<unsigned char>& bytes, unsigned value) {
 
 // Device, configuration, one printer-class interface with bulk in and out;
 // for a hub, its class and one interrupt endpoint.
+// One configuration, number `value`: a printer-class interface with bulk in
+// and out; for a hub, its class and one interrupt endpoint.
+void AppendConfiguration(std::vector<unsigned char>& d, const DeviceConfig& config, bool hub,
+                         unsigned char value) {
+    d.insert(d.end(), {9, 2});
+    Put16(d, hub ? 9 + 9 + 7 : 9 + 9 + 7 + 7);
+    d.insert(d.end(), {1, value, 0, 0xE0, 0});
+    if (hub) {
+        d.insert(d.end(), {9, 4, 0, 0, 1, 9, 0, 0, 0});
+        d.insert(d.end(), {7, 5, 0x81, 3, 4, 0, 12});
+        return;
+    }
+    d.insert(d.end(), {9, 4, 0, 0, 2, 7, 1, 2, 0});
+    d.insert(d.end(), {7, 5, 0x81, 2, 64, 0, 0});
+    if (config.bulkOut)
+        d.insert(d.end(), {7, 5, 0x02, 2, 64, 0, 0});
+    else
+        d.insert(d.end(), {7, 5, 0x83, 3, 8, 0, 10});
+}
+
+// The device descriptor and its configurations (two when the second is in use).
 std::vector<unsigned char> Descriptors(const DeviceConfig& config, bool hub = false) {
+    const unsigned char configurations = config.activeConfiguration == 2 ? 2 : 1;
     std::vector<unsigned char> d = {18, 1};
     Put16(d, 0x0200);
     d.insert(d.end(), {static_cast<unsigned char>(hub ? 9 : 0), 0, 0, 64});
     Put16(d, config.vendorId);
     Put16(d, config.productId);
     Put16(d, 0x0100);
-    d.insert(d.end(), {0, 0, static_cast<unsigned char>(config.serial.empty() ? 0 : 3), 1});
-    d.insert(d.end(), {9, 2});
-    Put16(d, hub ? 9 + 9 + 7 : 9 + 9 + 7 + 7);
-    d.insert(d.end(), {1, 1, 0, 0xE0, 0});
-    if (hub) {
-        d.insert(d.end(), {9, 4, 0, 0, 1, 9, 0, 0, 0});
-        d.insert(d.end(), {7, 5, 0x81, 3, 4, 0, 12});
-        return d;
-    }
-    d.insert(d.end(), {9, 4, 0, 0, 2, 7, 1, 2, 0});
-    d.insert(d.end(), {7, 5, 0x81, 2, 64, 0, 0});
-    d.insert(d.end(), {7, 5, 0x02, 2, 64, 0, 0});
+    d.insert(d.end(),
+             {0, 0, static_cast<unsigned char>(config.serial.empty() ? 0 : 3), configurations});
+    for (unsigned char value = 1; value <= configurations; ++value)
+        AppendConfiguration(d, config, hub, value);
     return d;
 }
 
 struct Urb {
     UMockdevIoctlData* data;  // the client's struct usbdevfs_urb, referenced
     bool completed;
+    bool discarding = false;  // discarded, coming back later
 };
 
 class DeviceImpl : public Device {
@@ -91,9 +107,9 @@ class DeviceImpl : public Device {
     DeviceImpl(DeviceConfig deviceConfig, int number)
         : config(std::move(deviceConfig)), devnum(number) {}
 
-    void StallWrite(unsigned long nth) override {
+    void StallWrite(unsigned long nth, int taken) override {
         std::lock_guard<std::mutex> lock(mutex);
-        stalls.push_back(nth);
+        stalls[nth] = taken;
     }
     void StopReading(bool stopped) override {
         std::lock_guard<std::mutex> lock(mutex);
@@ -102,6 +118,10 @@ class DeviceImpl : public Device {
     void StopReadingAfter(unsigned long nth) override {
         std::lock_guard<std::mutex> lock(mutex);
         stopAfter = nth;
+    }
+    void DelayDiscards(std::chrono::milliseconds delay) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        discardDelay = delay;
     }
     std::vector<unsigned char> Received() const override {
         std::lock_guard<std::mutex> lock(mutex);
@@ -114,6 +134,10 @@ class DeviceImpl : public Device {
     unsigned long WriteCount() const override {
         std::lock_guard<std::mutex> lock(mutex);
         return writes;
+    }
+    int ControlRequests() const override {
+        std::lock_guard<std::mutex> lock(mutex);
+        return controls;
     }
     int PendingWrites() const override {
         std::lock_guard<std::mutex> lock(mutex);
@@ -151,8 +175,12 @@ class DeviceImpl : public Device {
         text += "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: BUSNUM=001\nE: DEVNUM=" +
                 std::string(number) + "\nE: DEVNAME=" + Node() + "\n";
         text += "A: busnum=1\\n\nA: devnum=" + std::to_string(devnum) +
-                "\\n\nA: bConfigurationValue=1\\n\nA: speed=12\\n\n";
-        if (!config.serial.empty()) text += "A: serial=" + config.serial + "\\n\n";
+                "\\n\nA: bConfigurationValue=" +
+                (config.configured ? std::to_string(config.activeConfiguration) : "") +
+                "\\n\nA: speed=12\\n\n";
+        // The kernel's copy ends at a NUL, as its conversion does.
+        if (!config.serial.empty() && config.serialInSysfs)
+            text += "A: serial=" + std::string(config.serial.c_str()) + "\\n\n";
         text += "H: descriptors=" + Hex(Descriptors(config)) + "\n";
         return text;
     }
@@ -186,6 +214,16 @@ class DeviceImpl : public Device {
     void Pulled() {
         std::lock_guard<std::mutex> lock(mutex);
         unplugged = true;
+        // The controller ends what was in flight; the reaper may still
+        // collect it, as the kernel lets it (USBDEVFS_CAP_REAP_AFTER_DISCONNECT).
+        for (auto& client : clients) {
+            for (Urb& urb : client.second) {
+                if (urb.completed) continue;
+                reinterpret_cast<usbdevfs_urb*>(urb.data->data)->status =
+                    config.transactionErrorOnUnplug ? -EPROTO : -ESHUTDOWN;
+                urb.completed = true;
+            }
+        }
         // The slave hangs up: libusb's poll sees POLLERR.
         if (master >= 0) close(master);
         if (slave >= 0) close(slave);
@@ -207,35 +245,76 @@ class DeviceImpl : public Device {
     const int devnum;
 
   private:
-    bool Control(usbdevfs_urb* urb, UMockdevIoctlData* buffer);
-    void Bulk(usbdevfs_urb* urb, UMockdevIoctlData* buffer, bool* completed);
+    bool Control(usbdevfs_urb* urb, UMockdevIoctlData* buffer, bool* completed);
+    void Bulk(usbdevfs_urb* urb, UMockdevIoctlData* buffer, bool* completed, bool* paced);
+    long Discard(UMockdevIoctlClient* client, gulong address, int* error);
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point BusDone(int bytes);
+    void Pace(UMockdevIoctlClient* client, UMockdevIoctlData* data, Clock::time_point due);
+    struct Paced {
+        UMockdevIoctlClient* client;
+        UMockdevIoctlData* data;
+        Clock::time_point due;
+    };
+    long Claim(int* error) const;
+    long DisconnectClaim(const usbdevfs_disconnect_claim& request, int* error);
+    void KillPending(UMockdevIoctlClient* client);
+    bool HasCompleted(UMockdevIoctlClient* client) {
+        for (const Urb& urb : clients[client]) {
+            if (urb.completed) return true;
+        }
+        return false;
+    }
+    void CompleteLater(UMockdevIoctlClient* client, UMockdevIoctlData* data);
 
     mutable std::mutex mutex;
     mutable std::condition_variable changed;
     std::map<UMockdevIoctlClient*, std::deque<Urb>> clients;
     std::vector<unsigned char> received;
-    std::vector<unsigned long> stalls;
+    std::map<unsigned long, int> stalls;  // write number: bytes taken before the stall
     unsigned long writes = 0;
+    int controls = 0;
     bool stoppedReading = false;
     unsigned long stopAfter = 0;
-    bool driverBound = config.printerDriver;
+    std::chrono::milliseconds discardDelay{0};
+    Clock::time_point busFree{};
+    std::deque<Paced> pacing;
+    bool pacerStarted = false;
+    bool driverBound = !config.driver.empty();
     int detaches = 0;
     bool unplugged = false;
     int master = -1, slave = -1;
     bool gateOpen = false;
 };
 
-bool DeviceImpl::Control(usbdevfs_urb* urb, UMockdevIoctlData* buffer) {
+// A string descriptor: UTF-16LE of UTF-8 `text` (one- and two-byte forms).
+std::vector<unsigned char> StringDescriptor(const std::string& text) {
+    std::vector<unsigned char> answer = {0, 3};
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        unsigned unit = static_cast<unsigned char>(text[i]);
+        if ((unit & 0xE0) == 0xC0 && i + 1 < text.size())
+            unit = ((unit & 0x1F) << 6) | (static_cast<unsigned char>(text[++i]) & 0x3F);
+        Put16(answer, unit);
+    }
+    answer[0] = static_cast<unsigned char>(answer.size());
+    return answer;
+}
+
+bool DeviceImpl::Control(usbdevfs_urb* urb, UMockdevIoctlData* buffer, bool* completed) {
+    ++controls;
     const unsigned char* setup = buffer->data;
     const unsigned type = setup[3], index = setup[2];
     std::vector<unsigned char> answer;
     if (setup[0] == 0x80 && setup[1] == 6 && type == 3) {  // GET_DESCRIPTOR, string
+        if (config.strings == DeviceConfig::Strings::Silent) {
+            *completed = false;
+            return true;
+        }
+        if (config.strings == DeviceConfig::Strings::Stall) return false;
         if (index == 0) {
             answer = {4, 3, 0x09, 0x04};
         } else if (index == 3 && !config.serial.empty()) {
-            answer = {static_cast<unsigned char>(2 + 2 * config.serial.size()), 3};
-            for (char c : config.serial)
-                answer.insert(answer.end(), {static_cast<unsigned char>(c), 0});
+            answer = StringDescriptor(config.serial);
         }
     }
     if (answer.empty()) return false;
@@ -245,10 +324,46 @@ bool DeviceImpl::Control(usbdevfs_urb* urb, UMockdevIoctlData* buffer) {
     return true;
 }
 
-void DeviceImpl::Bulk(usbdevfs_urb* urb, UMockdevIoctlData* buffer, bool* completed) {
+// When the bus is done with `bytes` more, for a paced device.
+DeviceImpl::Clock::time_point DeviceImpl::BusDone(int bytes) {
+    constexpr long kPacketsPerSecond = 19 * 1000;
+    const long packets = std::max(1, (bytes + 63) / 64);
+    busFree = std::max(busFree, Clock::now()) +
+              std::chrono::microseconds(packets * 1000000 / kPacketsPerSecond);
+    return busFree;
+}
+
+void DeviceImpl::Pace(UMockdevIoctlClient* client, UMockdevIoctlData* data, Clock::time_point due) {
+    pacing.push_back({client, data, due});
+    changed.notify_all();
+    if (pacerStarted) return;
+    pacerStarted = true;
+    std::thread([this] {
+        std::unique_lock<std::mutex> lock(mutex);
+        for (;;) {
+            changed.wait(lock, [this] { return !pacing.empty(); });
+            const Paced next = pacing.front();
+            if (changed.wait_until(lock, next.due, [&] { return pacing.empty(); })) continue;
+            pacing.pop_front();
+            auto queue = clients.find(next.client);
+            if (queue == clients.end()) continue;
+            for (Urb& urb : queue->second) {
+                if (urb.data == next.data && !urb.completed) urb.completed = true;
+            }
+            Gate();
+            changed.notify_all();
+        }
+    }).detach();  // the device lives as long as the process
+}
+
+void DeviceImpl::Bulk(usbdevfs_urb* urb, UMockdevIoctlData* buffer, bool* completed, bool* paced) {
     ++writes;
     changed.notify_all();
-    if (std::find(stalls.begin(), stalls.end(), writes) != stalls.end()) {
+    auto stall = stalls.find(writes);
+    if (stall != stalls.end()) {
+        const int taken = std::min(stall->second, urb->buffer_length);
+        received.insert(received.end(), buffer->data, buffer->data + taken);
+        urb->actual_length = taken;
         urb->status = -EPIPE;
         return;
     }
@@ -258,13 +373,86 @@ void DeviceImpl::Bulk(usbdevfs_urb* urb, UMockdevIoctlData* buffer, bool* comple
     }
     received.insert(received.end(), buffer->data, buffer->data + urb->buffer_length);
     urb->actual_length = urb->buffer_length;
+    if (config.fullSpeedPacing) *completed = false, *paced = true;  // the pacer completes it
+}
+
+// Without a configuration there is no interface to claim.
+long DeviceImpl::Claim(int* error) const {
+    *error = !config.configured ? ENOENT : driverBound ? EBUSY : 0;  // any configuration has it
+    return *error != 0 ? -1 : 0;
+}
+
+// The kernel's own detach-and-claim: the driver goes only if the flags
+// allow it (USBDEVFS_DISCONNECT_CLAIM_EXCEPT_DRIVER: any driver but the
+// named one; _IF_DRIVER: only the named one).
+long DeviceImpl::DisconnectClaim(const usbdevfs_disconnect_claim& request, int* error) {
+    if (request.interface != 0 || !config.configured) {
+        *error = request.interface != 0 ? EINVAL : ENOENT;
+        return -1;
+    }
+    if (driverBound) {
+        const bool named = config.driver == request.driver;
+        const bool allowed = (request.flags & USBDEVFS_DISCONNECT_CLAIM_EXCEPT_DRIVER) != 0 ? !named
+                             : (request.flags & USBDEVFS_DISCONNECT_CLAIM_IF_DRIVER) != 0   ? named
+                                                                                            : true;
+        if (!allowed) {
+            *error = EBUSY;
+            return -1;
+        }
+        driverBound = false;
+        ++detaches;
+    }
+    return 0;
+}
+
+// Ends a URB as cancelled: the reaper gets it back with -ENOENT.
+void Cancelled(Urb& urb) {
+    reinterpret_cast<usbdevfs_urb*>(urb.data->data)->status = -ENOENT;
+    urb.completed = true;
+}
+
+long DeviceImpl::Discard(UMockdevIoctlClient* client, gulong address, int* error) {
+    for (Urb& urb : clients[client]) {
+        if (urb.completed || urb.discarding || urb.data->client_addr != address) continue;
+        if (discardDelay.count() == 0) {
+            Cancelled(urb);
+        } else {
+            urb.discarding = true;
+            if (discardDelay != kNever) CompleteLater(client, urb.data);
+        }
+        return 0;
+    }
+    *error = EINVAL;
+    return -1;
+}
+
+void DeviceImpl::CompleteLater(UMockdevIoctlClient* client, UMockdevIoctlData* data) {
+    std::thread([this, client, data, delay = discardDelay] {
+        std::this_thread::sleep_for(delay);
+        std::lock_guard<std::mutex> lock(mutex);
+        auto queue = clients.find(client);
+        if (queue == clients.end()) return;  // its file was closed meanwhile
+        for (Urb& urb : queue->second) {
+            if (urb.data == data && !urb.completed) Cancelled(urb);
+        }
+        Gate();
+        changed.notify_all();
+    }).detach();  // the device lives as long as the process
+}
+
+// Releasing an interface kills its URBs still in flight.
+void DeviceImpl::KillPending(UMockdevIoctlClient* client) {
+    for (Urb& urb : clients[client]) {
+        if (!urb.completed) Cancelled(urb);
+    }
 }
 
 gboolean DeviceImpl::HandleIoctl(UMockdevIoctlClient* client) {
     const gulong request = umockdev_ioctl_client_get_request(client);
     UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
     std::lock_guard<std::mutex> lock(mutex);
-    if (unplugged) {
+    const bool reaping = request == USBDEVFS_REAPURB || request == USBDEVFS_REAPURBNDELAY;
+    if (unplugged && !(reaping && HasCompleted(client))) {
         umockdev_ioctl_client_complete(client, -1, ENODEV);
         return TRUE;
     }
@@ -275,16 +463,21 @@ gboolean DeviceImpl::HandleIoctl(UMockdevIoctlClient* client) {
     int error = 0;
     switch (request) {
         case USBDEVFS_GET_CAPABILITIES:
-            *reinterpret_cast<std::uint32_t*>(data->data) = USBDEVFS_CAP_ZERO_PACKET |
-                                                            USBDEVFS_CAP_BULK_CONTINUATION |
-                                                            USBDEVFS_CAP_NO_PACKET_SIZE_LIM;
+            *reinterpret_cast<std::uint32_t*>(data->data) =
+                USBDEVFS_CAP_ZERO_PACKET | USBDEVFS_CAP_BULK_CONTINUATION |
+                USBDEVFS_CAP_NO_PACKET_SIZE_LIM | USBDEVFS_CAP_REAP_AFTER_DISCONNECT;
             break;
         case USBDEVFS_CLAIMINTERFACE:
-            if (driverBound) result = -1, error = EBUSY;
+            result = Claim(&error);
+            break;
+        case USBDEVFS_DISCONNECT_CLAIM:
+            result =
+                DisconnectClaim(*reinterpret_cast<usbdevfs_disconnect_claim*>(data->data), &error);
             break;
         case USBDEVFS_GETDRIVER:
             if (driverBound) {
-                std::strcpy(reinterpret_cast<usbdevfs_getdriver*>(data->data)->driver, "usblp");
+                std::snprintf(reinterpret_cast<usbdevfs_getdriver*>(data->data)->driver,
+                              USBDEVFS_MAXDRIVERNAME + 1, "%s", config.driver.c_str());
             } else {
                 result = -1, error = ENODATA;
             }
@@ -298,13 +491,15 @@ gboolean DeviceImpl::HandleIoctl(UMockdevIoctlClient* client) {
                     result = -1, error = ENODATA;
                 driverBound = false;
             } else if (code == static_cast<int>(USBDEVFS_CONNECT)) {
-                driverBound = config.printerDriver;
+                driverBound = !config.driver.empty();
             } else {
                 result = -1, error = ENOTTY;
             }
             break;
         }
         case USBDEVFS_RELEASEINTERFACE:
+            KillPending(client);
+            break;
         case USBDEVFS_SETINTERFACE:
         case USBDEVFS_CLEAR_HALT:
         case USBDEVFS_RESETEP:
@@ -318,31 +513,24 @@ gboolean DeviceImpl::HandleIoctl(UMockdevIoctlClient* client) {
             urb->status = 0;
             urb->actual_length = 0;
             bool completed = true;
+            bool paced = false;
             if (urb->type == USBDEVFS_URB_TYPE_CONTROL) {
-                if (!Control(urb, buffer)) urb->status = -EPIPE;
+                if (!Control(urb, buffer, &completed)) urb->status = -EPIPE;
             } else if (urb->type == USBDEVFS_URB_TYPE_BULK && urb->endpoint == 0x02) {
-                Bulk(urb, buffer, &completed);
+                Bulk(urb, buffer, &completed, &paced);
             } else {
                 result = -1, error = EINVAL;
                 break;
             }
             g_object_unref(buffer);
             clients[client].push_back({data, completed});
+            if (paced) Pace(client, data, BusDone(urb->buffer_length));
             data = nullptr;  // the queue holds it now
             break;
         }
-        case USBDEVFS_DISCARDURB: {
-            const gulong address = *reinterpret_cast<gulong*>(arg->data);
-            result = -1, error = EINVAL;
-            for (Urb& urb : clients[client]) {
-                if (urb.completed || urb.data->client_addr != address) continue;
-                reinterpret_cast<usbdevfs_urb*>(urb.data->data)->status = -ENOENT;
-                urb.completed = true;
-                result = 0, error = 0;
-                break;
-            }
+        case USBDEVFS_DISCARDURB:
+            result = Discard(client, *reinterpret_cast<gulong*>(arg->data), &error);
             break;
-        }
         case USBDEVFS_REAPURB:
         case USBDEVFS_REAPURBNDELAY: {
             auto& queue = clients[client];
@@ -421,7 +609,8 @@ void StartBus() {
 std::shared_ptr<Device> Plug(const DeviceConfig& config) {
     Bus& bus = TheBus();
     std::lock_guard<std::mutex> lock(bus.mutex);
-    auto device = std::make_shared<DeviceImpl>(config, bus.nextDevnum++);
+    auto device = std::make_shared<DeviceImpl>(
+        config, config.address != 0 ? config.address : bus.nextDevnum++);
     GError* error = nullptr;
     if (!umockdev_testbed_add_from_string(bus.testbed, device->Record().c_str(), &error))
         throw std::runtime_error(error->message);
@@ -455,6 +644,8 @@ void Unplug(const std::shared_ptr<Device>& device) {
     // Without the event first, libusb never hears of the removal.
     umockdev_testbed_uevent(bus.testbed, pulled->SysPath().c_str(), "remove");
     umockdev_testbed_remove_device(bus.testbed, pulled->SysPath().c_str());
+    // The node's address may be given to another device.
+    umockdev_testbed_detach_ioctl(bus.testbed, pulled->Node().c_str(), nullptr);
 }
 
 void UnplugAll() {

@@ -3,14 +3,16 @@
 // emulated devices behind libusb.
 #include <gtest/gtest.h>
 
-#include <libusb.h>
-
+#include <algorithm>
+#include <optional>
+#include <regex>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
 #include "platform/emu/control.h"
+#include "platform/emu/faults.h"
 #include "platform/emu/host_usb.h"
 #include "platform/win32.h"
 #include "resources/resource.h"
@@ -55,7 +57,18 @@ std::vector<Listed> List() {
         listed.push_back({id, detail->DevicePath, location});
     }
     SetupDiDestroyDeviceInfoList(set);
+    // In port order: libusb's own order depends on when it started.
+    std::sort(listed.begin(), listed.end(),
+              [](const Listed& a, const Listed& b) { return a.location < b.location; });
     return listed;
+}
+
+// An instance ID with the segment Windows makes up for a device without a
+// usable serial, on `port` of its hub.
+bool Generated(const std::string& id, const char* vendor, const char* product, int port) {
+    const std::regex shape(std::string("USB\\\\VID_") + vendor + "&PID_" + product +
+                           "\\\\5&[0-9A-F]{8}&0&" + std::to_string(port));
+    return std::regex_match(id, shape);
 }
 
 // A cutter opened as the program opens it, its writes completing on a port.
@@ -69,6 +82,7 @@ class OpenCutter {
         port = CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 0);
         CreateIoCompletionPort(file, port, 7, 0);
         initialized = WinUsb_Initialize(file, &winusb) != FALSE;
+        initError = initialized ? 0 : GetLastError();
     }
     ~OpenCutter() {
         if (winusb != nullptr) WinUsb_Free(winusb);
@@ -87,13 +101,13 @@ class OpenCutter {
     }
 
     // The completion's error (0 for success) and byte count; fails the test
-    // when nothing arrives within 5 s.
-    DWORD Finish(DWORD* bytes) {
+    // when nothing arrives within `limit` milliseconds.
+    DWORD Finish(DWORD* bytes, DWORD limit = 5000) {
         ULONG_PTR key = 0;
         LPOVERLAPPED done = nullptr;
-        const BOOL ok = GetQueuedCompletionStatus(port, bytes, &key, &done, 5000);
+        const BOOL ok = GetQueuedCompletionStatus(port, bytes, &key, &done, limit);
         const DWORD error = ok ? 0 : GetLastError();
-        EXPECT_EQ(done, &overlapped) << "no completion within 5 s";
+        EXPECT_EQ(done, &overlapped) << "no completion within " << limit << " ms";
         EXPECT_EQ(key, 7u);
         return error;
     }
@@ -103,6 +117,7 @@ class OpenCutter {
     WINUSB_INTERFACE_HANDLE winusb = nullptr;
     DWORD openError = 0;
     bool initialized = false;
+    DWORD initError = 0;
     std::vector<unsigned char> chunk;
     OVERLAPPED overlapped{};
 };
@@ -114,31 +129,14 @@ class HostBackend : public testing::Test {
     const Deadline deadline{"a host backend test", std::chrono::seconds(60)};
 };
 
-TEST(HostErrorMapping, LibusbCallResultsBecomeWindowsErrors) {
-    EXPECT_EQ(emu::WindowsErrorOfLibusbCall(LIBUSB_SUCCESS), 0u);
-    EXPECT_EQ(emu::WindowsErrorOfLibusbCall(LIBUSB_ERROR_IO), 31u);
-    EXPECT_EQ(emu::WindowsErrorOfLibusbCall(LIBUSB_ERROR_INVALID_PARAM), 87u);
-    EXPECT_EQ(emu::WindowsErrorOfLibusbCall(LIBUSB_ERROR_ACCESS), 5u);
-    EXPECT_EQ(emu::WindowsErrorOfLibusbCall(LIBUSB_ERROR_NO_DEVICE), 22u);
-    EXPECT_EQ(emu::WindowsErrorOfLibusbCall(LIBUSB_ERROR_NOT_FOUND), 1168u);
-    EXPECT_EQ(emu::WindowsErrorOfLibusbCall(LIBUSB_ERROR_BUSY), 170u);
-    EXPECT_EQ(emu::WindowsErrorOfLibusbCall(LIBUSB_ERROR_TIMEOUT), 121u);
-    EXPECT_EQ(emu::WindowsErrorOfLibusbCall(LIBUSB_ERROR_OVERFLOW), 31u);
-    EXPECT_EQ(emu::WindowsErrorOfLibusbCall(LIBUSB_ERROR_PIPE), 31u);
-    EXPECT_EQ(emu::WindowsErrorOfLibusbCall(LIBUSB_ERROR_INTERRUPTED), 995u);
-    EXPECT_EQ(emu::WindowsErrorOfLibusbCall(LIBUSB_ERROR_NO_MEM), 8u);
-    EXPECT_EQ(emu::WindowsErrorOfLibusbCall(LIBUSB_ERROR_NOT_SUPPORTED), 50u);
-    EXPECT_EQ(emu::WindowsErrorOfLibusbCall(LIBUSB_ERROR_OTHER), 31u);
-}
-
-TEST(HostErrorMapping, TransferStatusesBecomeWindowsErrors) {
-    EXPECT_EQ(emu::WindowsErrorOfTransferStatus(LIBUSB_TRANSFER_COMPLETED), 0u);
-    EXPECT_EQ(emu::WindowsErrorOfTransferStatus(LIBUSB_TRANSFER_ERROR), 31u);
-    EXPECT_EQ(emu::WindowsErrorOfTransferStatus(LIBUSB_TRANSFER_TIMED_OUT), 121u);
-    EXPECT_EQ(emu::WindowsErrorOfTransferStatus(LIBUSB_TRANSFER_CANCELLED), 995u);
-    EXPECT_EQ(emu::WindowsErrorOfTransferStatus(LIBUSB_TRANSFER_STALL), 31u);
-    EXPECT_EQ(emu::WindowsErrorOfTransferStatus(LIBUSB_TRANSFER_NO_DEVICE), 22u);
-    EXPECT_EQ(emu::WindowsErrorOfTransferStatus(LIBUSB_TRANSFER_OVERFLOW), 31u);
+// First in the file: libusb starts at the first listing of the process.
+TEST_F(HostBackend, LibusbThatFailedToStartIsStartedAgainAtTheNextListing) {
+    emulated_usb::Plug(DeviceConfig{});
+    emu::FailCall("libusb_init", 1, ERROR_GEN_FAILURE);
+    const auto failed = List();
+    emu::ClearFaults();
+    EXPECT_EQ(failed.size(), 0u);
+    EXPECT_EQ(List().size(), 1u);
 }
 
 TEST_F(HostBackend, ListsEachDeviceWithItsInstanceIdPathAndPortButNotTheRootHub) {
@@ -147,27 +145,127 @@ TEST_F(HostBackend, ListsEachDeviceWithItsInstanceIdPathAndPortButNotTheRootHub)
     other.productId = 0x5678;
     other.serial = "AB,1";  // not usable as an instance segment
     other.port = 4;
-    emulated_usb::Plug(other);
+    auto phone = emulated_usb::Plug(other);
     emulated_usb::Plug(DeviceConfig{});
     const auto listed = List();
+    EXPECT_EQ(phone->ControlRequests(), 0);  // named from what the kernel read
     ASSERT_EQ(listed.size(), 2u);
-    EXPECT_EQ(listed[0].instanceId, "USB\\VID_1234&PID_5678\\5&040C5B8C&0&4");
-    EXPECT_EQ(listed[0].location, "PCIROOT(0)#PCI(1400)#USBROOT(1)#USB(4)");
-    EXPECT_EQ(listed[1].instanceId, "USB\\VID_2E7A&PID_4C01\\0001A2");
-    EXPECT_EQ(listed[1].path, kCutterPath);
-    EXPECT_EQ(listed[1].location, "PCIROOT(0)#PCI(1400)#USBROOT(1)#USB(1)");
+    EXPECT_EQ(listed[0].instanceId, "USB\\VID_2E7A&PID_4C01\\0001A2");
+    EXPECT_EQ(listed[0].path, kCutterPath);
+    EXPECT_EQ(listed[0].location, "PCIROOT(0)#PCI(1400)#USBROOT(1)#USB(1)");
+    EXPECT_TRUE(Generated(listed[1].instanceId, "1234", "5678", 4)) << listed[1].instanceId;
+    EXPECT_EQ(listed[1].location, "PCIROOT(0)#PCI(1400)#USBROOT(1)#USB(4)");
 }
 
-TEST_F(HostBackend, DeviceWithoutSerialGetsAGeneratedSegment) {
+// Windows' made-up segment: the hub's part, then the port; the same again
+// when the device comes back to its port.
+TEST_F(HostBackend, DeviceWithoutSerialGetsAGeneratedSegmentOfItsPort) {
     DeviceConfig config;
     config.serial.clear();
     config.port = 3;
+    DeviceConfig beside = config;
+    beside.port = 4;
     emulated_usb::Plug(config);
+    auto other = emulated_usb::Plug(beside);
+    const auto listed = List();
+    ASSERT_EQ(listed.size(), 2u);
+    EXPECT_TRUE(Generated(listed[0].instanceId, "2E7A", "4C01", 3)) << listed[0].instanceId;
+    EXPECT_TRUE(Generated(listed[1].instanceId, "2E7A", "4C01", 4)) << listed[1].instanceId;
+    EXPECT_EQ(listed[0].instanceId.substr(0, 33), listed[1].instanceId.substr(0, 33)) << "one hub";
+    emulated_usb::Unplug(other);
+    emulated_usb::Plug(beside);
+    EXPECT_EQ(List().at(1).instanceId, listed[1].instanceId);
+}
+
+TEST_F(HostBackend, DeviceAtAReusedAddressIsListedWithItsOwnSerial) {
+    DeviceConfig first;
+    first.address = 9;
+    first.serial = "1A2";
+    emulated_usb::Unplug(emulated_usb::Plug(first));
+    ASSERT_EQ(List().size(), 0u);
+    emulated_usb::Plug(first);
+    ASSERT_EQ(List().size(), 1u);
+    emulated_usb::UnplugAll();
+    DeviceConfig second = first;
+    second.serial = "1A3";
+    emulated_usb::Plug(second);
     const auto listed = List();
     ASSERT_EQ(listed.size(), 1u);
-    EXPECT_EQ(listed[0].instanceId.rfind("USB\\VID_2E7A&PID_4C01\\5&", 0), 0u)
-        << listed[0].instanceId;
-    EXPECT_EQ(listed[0].instanceId.substr(listed[0].instanceId.size() - 4), "&0&3");
+    EXPECT_EQ(listed[0].instanceId, "USB\\VID_2E7A&PID_4C01\\1A3");
+}
+
+// Two cutters with one serial: the one on the lower port keeps it, whatever
+// order they were plugged in.
+TEST_F(HostBackend, DuplicateSerialsAreNamedInPortOrder) {
+    DeviceConfig high;
+    high.port = 5;
+    DeviceConfig low;
+    low.port = 2;
+    emulated_usb::Plug(high);
+    emulated_usb::Plug(low);
+    const auto listed = List();
+    ASSERT_EQ(listed.size(), 2u);
+    for (const Listed& device : listed) {
+        const bool lower = device.location == "PCIROOT(0)#PCI(1400)#USBROOT(1)#USB(2)";
+        EXPECT_EQ(device.instanceId == "USB\\VID_2E7A&PID_4C01\\0001A2", lower)
+            << device.instanceId << " at " << device.location;
+    }
+}
+
+// Without the kernel's copy only a cutter is asked, once; one that does not
+// answer gets a generated segment.
+TEST_F(HostBackend, CutterWithoutSysfsSerialIsAskedOnce) {
+    DeviceConfig answers;
+    answers.serialInSysfs = false;
+    DeviceConfig silent = answers;
+    silent.strings = DeviceConfig::Strings::Silent;
+    silent.port = 2;
+    DeviceConfig phone = answers;
+    phone.vendorId = 0x1234;
+    phone.port = 3;
+    auto cutter = emulated_usb::Plug(answers);
+    auto mute = emulated_usb::Plug(silent);
+    auto other = emulated_usb::Plug(phone);
+    List();
+    std::vector<std::string> ids;
+    for (const Listed& device : List()) ids.push_back(device.instanceId);
+    std::sort(ids.begin(), ids.end());
+    ASSERT_EQ(ids.size(), 3u);
+    EXPECT_TRUE(Generated(ids[0], "1234", "4C01", 3)) << ids[0];
+    EXPECT_EQ(ids[1], "USB\\VID_2E7A&PID_4C01\\0001A2");
+    EXPECT_TRUE(Generated(ids[2], "2E7A", "4C01", 2)) << ids[2];
+    EXPECT_EQ(cutter->ControlRequests(), 1);
+    EXPECT_EQ(mute->ControlRequests(), 1);
+    EXPECT_EQ(other->ControlRequests(), 0);
+}
+
+// One rule for the kernel's copy and the device's own answer: a serial that
+// is not plain ASCII (accented, cut by a NUL) gives one instance ID whether
+// the user may open the device or not, and whether sysfs has it or not.
+TEST_F(HostBackend, SerialGivesOneInstanceIdFromEitherSource) {
+    const std::string accented = "12\xC3\xA9";
+    const std::string cut(
+        "12\0"
+        "34",
+        5);
+    for (const std::string& serial : {accented, cut}) {
+        std::vector<std::string> ids;
+        for (int way = 0; way < 3; ++way) {
+            DeviceConfig config;
+            config.serial = serial;
+            config.serialInSysfs = way != 2;
+            config.accessible = way != 1;
+            auto cutter = emulated_usb::Plug(config);
+            std::optional<WithoutFileOverride> asUser;
+            if (way == 1) asUser.emplace();
+            const auto listed = List();
+            asUser.reset();
+            EXPECT_EQ(listed.size(), 1u);
+            ids.push_back(listed.empty() ? "" : listed[0].instanceId);
+            emulated_usb::Unplug(cutter);
+        }
+        EXPECT_EQ(ids, std::vector<std::string>(3, ids[0]));
+    }
 }
 
 TEST_F(HostBackend, WriteCompletesOnThePortWithItsBytes) {
@@ -204,32 +302,45 @@ TEST_F(HostBackend, PipesComeFromTheActiveConfiguration) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
 }
 
-TEST_F(HostBackend, StallCompletesWithGenFailure) {
+// The bytes a cutter took before it stalled are counted.
+TEST_F(HostBackend, StallCompletesWithGenFailureAndWhatWasTaken) {
     auto cutter = emulated_usb::Plug(DeviceConfig{});
     cutter->StallWrite(1);
+    cutter->StallWrite(2, 512);
     List();
     OpenCutter open;
     ASSERT_TRUE(open.initialized) << open.openError;
-    open.Start(1024);
-    DWORD bytes = 1;
-    EXPECT_EQ(open.Finish(&bytes), static_cast<DWORD>(ERROR_GEN_FAILURE));
-    EXPECT_EQ(bytes, 0u);
+    for (DWORD taken : {0u, 512u}) {
+        open.Start(1024);
+        DWORD bytes = 1;
+        EXPECT_EQ(open.Finish(&bytes), static_cast<DWORD>(ERROR_GEN_FAILURE));
+        EXPECT_EQ(bytes, taken);
+    }
+    EXPECT_EQ(cutter->ReceivedCount(), 512u);
 }
 
-TEST_F(HostBackend, UnpluggingCompletesTheWriteInFlightWithBadCommand) {
-    auto cutter = emulated_usb::Plug(DeviceConfig{});
-    cutter->StopReading(true);
-    List();
-    OpenCutter open;
-    ASSERT_TRUE(open.initialized) << open.openError;
-    open.Start(1024);
-    ASSERT_TRUE(cutter->WaitForWrites(1, std::chrono::seconds(5)));
-    emulated_usb::Unplug(cutter);
-    DWORD bytes = 1;
-    EXPECT_EQ(open.Finish(&bytes), static_cast<DWORD>(ERROR_BAD_COMMAND));
-    EXPECT_EQ(bytes, 0u);
+// A write in flight ends with what the controller reported: the device was
+// gone (22), or a transaction failed first (31).
+TEST_F(HostBackend, UnpluggingCompletesTheWriteInFlightWithTheControllersError) {
+    for (bool transactionError : {false, true}) {
+        DeviceConfig config;
+        config.transactionErrorOnUnplug = transactionError;
+        auto cutter = emulated_usb::Plug(config);
+        cutter->StopReading(true);
+        List();
+        OpenCutter open;
+        ASSERT_TRUE(open.initialized) << open.openError;
+        open.Start(1024);
+        ASSERT_TRUE(cutter->WaitForWrites(1, std::chrono::seconds(5)));
+        emulated_usb::Unplug(cutter);
+        DWORD bytes = 1;
+        EXPECT_EQ(open.Finish(&bytes),
+                  static_cast<DWORD>(transactionError ? ERROR_GEN_FAILURE : ERROR_BAD_COMMAND));
+        EXPECT_EQ(bytes, 0u);
+    }
 }
 
+// CloseHandle alone, the interface handle not freed first.
 TEST_F(HostBackend, ClosingTheHandleCancelsTheWriteInFlight) {
     auto cutter = emulated_usb::Plug(DeviceConfig{});
     cutter->StopReading(true);
@@ -238,18 +349,37 @@ TEST_F(HostBackend, ClosingTheHandleCancelsTheWriteInFlight) {
     ASSERT_TRUE(open.initialized) << open.openError;
     open.Start(1024);
     ASSERT_TRUE(cutter->WaitForWrites(1, std::chrono::seconds(5)));
-    WinUsb_Free(open.winusb);
-    open.winusb = nullptr;
     EXPECT_TRUE(CloseHandle(open.file));
     open.file = INVALID_HANDLE_VALUE;
     DWORD bytes = 1;
     EXPECT_EQ(open.Finish(&bytes), static_cast<DWORD>(ERROR_OPERATION_ABORTED));
+    EXPECT_EQ(bytes, 0u);
     EXPECT_EQ(cutter->PendingWrites(), 0);
+}
+
+// The cancelled write stays with the host controller: closing gives up on it
+// after its drain limit (5 s) instead of hanging, and the write completes.
+TEST_F(HostBackend, ClosingEndsAWriteWhoseCancelNeverComesBack) {
+    auto cutter = emulated_usb::Plug(DeviceConfig{});
+    cutter->StopReading(true);
+    cutter->DelayDiscards(emulated_usb::Device::kNever);
+    List();
+    OpenCutter open;
+    ASSERT_TRUE(open.initialized) << open.openError;
+    open.Start(1024);
+    ASSERT_TRUE(cutter->WaitForWrites(1, std::chrono::seconds(5)));
+    std::thread closer([&open] { EXPECT_TRUE(CloseHandle(open.file)); });
+    DWORD bytes = 1;
+    EXPECT_EQ(open.Finish(&bytes, 10000), static_cast<DWORD>(ERROR_OPERATION_ABORTED));
+    EXPECT_EQ(bytes, 0u);
+    closer.join();  // a hang ends the test at the fixture's deadline
+    open.file = INVALID_HANDLE_VALUE;
+    EXPECT_EQ(cutter->PendingWrites(), 0);  // killed when the interface was released
 }
 
 TEST_F(HostBackend, PrinterDriverIsDetachedWhileInitializedAndReattachedAfter) {
     DeviceConfig config;
-    config.printerDriver = true;
+    config.driver = "usblp";
     auto cutter = emulated_usb::Plug(config);
     List();
     {
@@ -259,6 +389,45 @@ TEST_F(HostBackend, PrinterDriverIsDetachedWhileInitializedAndReattachedAfter) {
         EXPECT_EQ(cutter->Detaches(), 1);
     }
     EXPECT_TRUE(cutter->DriverBound());
+}
+
+// Windows gives WinUSB only a cutter's interface: one whose first setting
+// has a bulk-out pipe, not held by another driver. Such a device keeps its
+// driver.
+TEST_F(HostBackend, InterfaceThatIsNotACuttersIsNotTaken) {
+    DeviceConfig hid;
+    hid.driver = "usbhid";
+    DeviceConfig noBulkOut;
+    noBulkOut.driver = "usblp";
+    noBulkOut.bulkOut = false;
+    for (const DeviceConfig& config : {hid, noBulkOut}) {
+        auto device = emulated_usb::Plug(config);
+        List();
+        OpenCutter open;
+        EXPECT_FALSE(open.initialized) << config.driver;
+        EXPECT_EQ(open.initError, static_cast<DWORD>(ERROR_INVALID_FUNCTION)) << config.driver;
+        EXPECT_TRUE(device->DriverBound()) << config.driver;
+        EXPECT_EQ(device->Detaches(), 0) << config.driver;
+        emulated_usb::Unplug(device);
+    }
+}
+
+// WinUSB works in a device's first configuration; one the kernel left
+// unconfigured, or switched to another, is not ready.
+TEST_F(HostBackend, DeviceNotInItsFirstConfigurationIsNotReady) {
+    DeviceConfig unconfigured;
+    unconfigured.configured = false;
+    DeviceConfig second;
+    second.activeConfiguration = 2;
+    for (const DeviceConfig& config : {unconfigured, second}) {
+        auto device = emulated_usb::Plug(config);
+        List();
+        OpenCutter open;
+        EXPECT_FALSE(open.initialized) << config.activeConfiguration;
+        EXPECT_EQ(open.initError, static_cast<DWORD>(ERROR_NOT_READY))
+            << config.activeConfiguration;
+        emulated_usb::Unplug(device);
+    }
 }
 
 TEST_F(HostBackend, DeviceNodeWithoutAccessGivesAccessDenied) {

@@ -2,6 +2,7 @@
 // cutters reached through libusb, as on a machine with real ones.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <string>
 #include <vector>
 
@@ -92,10 +93,11 @@ TEST_F(RealCutters, CuttersAreListedInPortOrderByModelAndSerialWithoutOtherDevic
     other.vendorId = 0x1234;
     other.productId = 0x5678;
     other.port = 1;
-    emulated_usb::Plug(other);
+    auto phone = emulated_usb::Plug(other);
     Cutter(2, "1A2");
     emu::ScriptFileDialog({emu::PressCancel()});
     EXPECT_EQ(Run(), 2);
+    EXPECT_EQ(phone->ControlRequests(), 0);
     const auto dialogs = emu::FileDialogs();
     ASSERT_EQ(dialogs.size(), 1u);
     EXPECT_EQ(dialogs[0].views.at(0).Control(IDC_OUTPUT)->items,
@@ -148,6 +150,26 @@ TEST_F(RealCutters, CancelOnACutterThatStoppedReadingCancelsTheWriteInFlight) {
     ExpectNoLeak();
 }
 
+// A signal (Ctrl+C, a closed terminal, a kill) during a transfer is the
+// Cancel button: the write in flight ends and the printer driver gets the
+// cutter back.
+TEST_F(RealCutters, SignalDuringATransferEndsItAsCancel) {
+    DeviceConfig config;
+    config.serial = "1A2";
+    config.driver = "usblp";
+    auto cutter = emulated_usb::Plug(config);
+    cutter->StopReadingAfter(30);
+    emu::ScriptProgress(30, {emu::Call([] { std::raise(SIGTERM); })});
+    EXPECT_EQ(Run(MakeJob(100 * 1024)), 1);
+    EXPECT_TRUE(MessageTexts().empty());
+    EXPECT_EQ(cutter->PendingWrites(), 0);
+    EXPECT_TRUE(cutter->DriverBound());
+    EXPECT_EQ(log.NewRecords().substr(20),
+              "[warning]: void __cdecl OnInterrupt(int) - Interrupted (signal 15): ended as "
+              "Cancel\r\n");
+    ExpectNoLeak();
+}
+
 TEST_F(RealCutters, CutterPluggedInWhileTheDialogIsOpenAppearsAfterRefresh) {
     Cutter(3, "3");
     emu::ScriptFileDialog(
@@ -158,6 +180,22 @@ TEST_F(RealCutters, CutterPluggedInWhileTheDialogIsOpenAppearsAfterRefresh) {
               (std::vector<std::wstring>{L"MERLIN (#3)"}));
     EXPECT_EQ(views.back().Control(IDC_OUTPUT)->items,
               (std::vector<std::wstring>{L"MERLIN2 (#1)", L"MERLIN (#3)"}));
+}
+
+TEST_F(RealCutters, UnconfiguredCutterIsNotReadyAndTheFailureIsLogged) {
+    DeviceConfig config;
+    config.serial = "1A2";
+    config.configured = false;
+    emulated_usb::Plug(config);
+    EXPECT_EQ(Run(MakeJob(1000)), 1);
+    EXPECT_EQ(MessageTexts(),
+              std::vector<std::string>{"Unable to estabilish communication with the device"});
+    const std::string records = log.NewRecords();
+    EXPECT_NE(records.find("[error]: void __thiscall QUILL::UsbDevice::AsyncOpen(void) - "
+                           "WinUsb_Initialize Error\r\r\n failed (21)\r\n"),
+              std::string::npos)
+        << records;
+    ExpectNoLeak();
 }
 
 TEST_F(RealCutters, CutterWithoutPermissionCannotBeOpenedAndTheUserIsTold) {
