@@ -184,7 +184,7 @@ class Host {
 
 // One bulk write libusb has; `overlapped` is null once the closer gave up
 // waiting for it and completed it itself.
-struct Write {
+struct PendingWrite {
     std::shared_ptr<HostDeviceFile> file;
     OVERLAPPED* overlapped;
 };
@@ -229,7 +229,7 @@ class HostDeviceFile : public OverlappedObject,
             for (libusb_transfer* transfer : transfers) libusb_cancel_transfer(transfer);
             if (drained.wait_for(lock, kDrainLimit, [this] { return unfinished == 0; })) return;
             for (libusb_transfer* transfer : transfers) {
-                auto* write = static_cast<Write*>(transfer->user_data);
+                auto* write = static_cast<PendingWrite*>(transfer->user_data);
                 if (write->overlapped == nullptr) continue;
                 abandoned.push_back(write->overlapped);
                 write->overlapped = nullptr;
@@ -311,7 +311,7 @@ std::shared_ptr<HostDeviceFile> FileOf(WINUSB_INTERFACE_HANDLE handle) {
 }
 
 void LIBUSB_CALL WriteDone(libusb_transfer* transfer) {
-    auto* write = static_cast<Write*>(transfer->user_data);
+    auto* write = static_cast<PendingWrite*>(transfer->user_data);
     const DWORD error = WindowsErrorOfTransferStatus(transfer->status);
     const DWORD bytes = static_cast<DWORD>(transfer->actual_length);
     std::shared_ptr<HostDeviceFile> file = std::move(write->file);
@@ -577,7 +577,7 @@ BOOL HostWinUsbWritePipe(WINUSB_INTERFACE_HANDLE handle, UCHAR pipeId, const UCH
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return FALSE;
     }
-    auto* write = new Write{file, overlapped};
+    auto* write = new PendingWrite{file, overlapped};
     libusb_fill_bulk_transfer(transfer, file->handle, pipeId, data, static_cast<int>(length),
                               WriteDone, write, 0);
     std::lock_guard<std::mutex> lock(file->mutex);
