@@ -172,8 +172,12 @@ class Player {
     // and its file's writes queued before the program starts, in chunks as
     // the program sends them.
     void StartOther() {
-        std::ifstream file(scenario::Expand(s.otherProgram, jobFolder), std::ios::binary);
-        other.bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+        std::ifstream file(scenario::Expand(s.otherProgram, jobFolder),
+                           std::ios::binary | std::ios::ate);
+        other.bytes.resize(static_cast<std::size_t>(std::max<std::streamoff>(file.tellg(), 0)));
+        file.seekg(0);
+        file.read(reinterpret_cast<char*>(other.bytes.data()),
+                  static_cast<std::streamsize>(other.bytes.size()));
         const std::wstring path = devices.begin()->second->DevicePath();
         other.file.reset(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
