@@ -26,11 +26,18 @@ class Desktop {
     virtual void FileNameRefused(HWND, const std::wstring&, const std::string&) {}
     virtual void FileDialogClosed(HWND, BOOL, const std::wstring&) {}
     // A message box, modal on the calling thread; returns the button pressed.
+    // While the user reads it, the desktop calls PumpModalLoop on that
+    // thread, as the box's own loop, and ends the box when it says so.
     virtual int MessageBox(const std::string& text, const std::string& caption, UINT type) = 0;
     // A message box came up and its modal loop met WM_QUIT at once: it was
     // gone before the user could read it.
     virtual void MessageBoxEndedByQuit(const std::string&, const std::string&, UINT) {}
 };
+
+// One turn of a message box's modal loop, on the box's thread: dispatches
+// what has been posted to the thread; false when WM_QUIT came, which ends
+// the box and is posted again for the caller's own loop.
+bool PumpModalLoop();
 
 // The desktop in use; calls keep it alive while a replacement comes in.
 std::shared_ptr<Desktop> CurrentDesktop();

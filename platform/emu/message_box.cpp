@@ -10,6 +10,23 @@
 #include "platform/emu/kernel_api.h"
 #include "platform/emu/user_api.h"
 
+namespace emu {
+
+bool PumpModalLoop() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(msg.wParam));  // for the caller's own loop
+            return false;
+        }
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    return true;
+}
+
+}  // namespace emu
+
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
     if (emu::InjectedFailure("MessageBoxA")) return 0;
     if (owner != nullptr && !IsWindow(owner)) {
@@ -18,15 +35,9 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
     }
     const std::string shown = text == nullptr ? "" : text;
     const std::string title = caption == nullptr ? "Error" : caption;  // as Windows captions it
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        if (msg.message == WM_QUIT) {
-            PostQuitMessage(static_cast<int>(msg.wParam));
-            emu::CurrentDesktop()->MessageBoxEndedByQuit(shown, title, type);
-            return IDOK;  // what Wine answers for the box that was never read
-        }
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
+    if (!emu::PumpModalLoop()) {
+        emu::CurrentDesktop()->MessageBoxEndedByQuit(shown, title, type);
+        return IDOK;  // what Wine answers for the box that was never read
     }
     return emu::CurrentDesktop()->MessageBox(shown, title, type);
 }

@@ -269,6 +269,7 @@ int ScriptedDesktop::MessageBox(const std::string& text, const std::string& capt
         boxes_.push_back(record);
     }
     if (call) call();
+    PumpModalLoop();  // what was posted while the user read it
     return record.answer;
 }
 

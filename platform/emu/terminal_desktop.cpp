@@ -1,5 +1,6 @@
 // The terminal desktop: dialogs drawn as text for a person at a terminal,
 // whose keys become the dialogs' input.
+#include <chrono>
 #include <condition_variable>
 #include <csignal>
 #include <mutex>
@@ -222,7 +223,15 @@ int TerminalDesktop::MessageBox(const std::string& text, const std::string& capt
     std::unique_lock<std::mutex> lock(mutex_);
     WriteTerminal("\n[" + FromAnsi(caption) + "]\n" + FromAnsi(text) + "\n  Press Enter.\n");
     ++boxesOpen_;
-    closed_.wait(lock, [&] { return closes_ > 0 || ended_; });
+    // The box's modal loop: what is posted meanwhile is dispatched, and
+    // WM_QUIT takes the box away.
+    while (!closed_.wait_for(lock, std::chrono::milliseconds(10),
+                             [&] { return closes_ > 0 || ended_; })) {
+        lock.unlock();
+        const bool goOn = PumpModalLoop();
+        lock.lock();
+        if (!goOn) break;
+    }
     if (closes_ > 0) --closes_;
     --boxesOpen_;
     return IDOK;

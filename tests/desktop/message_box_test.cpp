@@ -74,6 +74,16 @@ TEST(MessageBox, LoopTakesEarlierMessagesAndStaysWithoutQuit) {
     EXPECT_FALSE(PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE)) << "the box left a message";
 }
 
+// The box's loop keeps running while the user reads it: what is posted
+// meanwhile (a transfer's progress, say) is dispatched by it.
+TEST(MessageBox, LoopTakesWhatIsPostedWhileTheBoxIsUp) {
+    emu::UseScriptedDesktop();
+    emu::ScriptMessageBox(IDOK, [] { PostMessageW(nullptr, WM_USER, 3, 4); });
+    EXPECT_EQ(MessageBoxA(nullptr, "Read me", "bladepost", MB_ICONWARNING), IDOK);
+    MSG msg{};
+    EXPECT_FALSE(PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE)) << "the box left a message";
+}
+
 TEST(PeekMessage, NoRemoveLeavesTheMessageAndQuitComesLast) {
     emu::UseScriptedDesktop();
     PostQuitMessage(3);
