@@ -16,21 +16,13 @@
 namespace emu {
 namespace {
 
-std::string FromAnsi(const std::string& text) {
-    int count = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(count > 0 ? count : 1), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide.data(), count);
-    wide.resize(wide.size() - 1);
-    return NarrowPath(wide);
-}
-
 class TerminalDesktop : public Desktop, public std::enable_shared_from_this<TerminalDesktop> {
   public:
     void Idle() override;
     void DialogShown(HWND window) override;
     void WindowHidden(HWND window) override;
     void ProgressSet(HWND bar, int position) override;
-    void FileDialogOpened(HWND top) override;
+    void FileDialogOpened(HWND top, const FileDialogSetup&) override;
     void FileNameRefused(HWND top, const std::wstring& name, const std::string& reason) override;
     void FileDialogClosed(HWND top, BOOL result, const std::wstring& path) override;
     int MessageBox(const std::string& text, const std::string& caption, UINT type) override;
@@ -194,7 +186,7 @@ void TerminalDesktop::ProgressSet(HWND, int position) {
     WriteTerminal(ProgressLine(position));
 }
 
-void TerminalDesktop::FileDialogOpened(HWND top) {
+void TerminalDesktop::FileDialogOpened(HWND top, const FileDialogSetup&) {
     Start();
     std::lock_guard<std::mutex> lock(mutex_);
     fileDialog_ = top;
@@ -220,7 +212,7 @@ void TerminalDesktop::FileDialogClosed(HWND top, BOOL, const std::wstring&) {
 int TerminalDesktop::MessageBox(const std::string& text, const std::string& caption, UINT) {
     Start();
     std::unique_lock<std::mutex> lock(mutex_);
-    WriteTerminal("\n[" + FromAnsi(caption) + "]\n" + FromAnsi(text) + "\n  Press Enter.\n");
+    WriteTerminal("\n[" + AnsiToUtf8(caption) + "]\n" + AnsiToUtf8(text) + "\n  Press Enter.\n");
     ++boxesOpen_;
     closed_.wait(lock, [&] { return closes_ > 0 || ended_; });
     if (closes_ > 0) --closes_;
