@@ -12,6 +12,7 @@
 #include "platform/emu/gtk_views.h"
 #include "platform/emu/gtk_windows.h"
 #include "platform/emu/kernel_api.h"
+#include "platform/emu/pending_input.h"
 #include "platform/emu/user_api.h"
 #include "platform/emu/window_table.h"
 
@@ -127,16 +128,7 @@ void GtkDesktop::RunPending(DWORD thread) {
     std::vector<Pending> mine;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        for (auto it = pending_.begin(); it != pending_.end();) {
-            WindowData data;
-            const bool alive = ReadWindow(it->top, &data);
-            if (alive && data.thread != thread) {
-                ++it;
-                continue;
-            }
-            if (alive) mine.push_back(std::move(*it));
-            it = pending_.erase(it);
-        }
+        mine = TakeInputOf(&pending_, thread);
     }
     for (const Pending& input : mine) Act(input.top, input.input);
 }

@@ -8,6 +8,7 @@
 #include "platform/emu/desktop.h"
 #include "platform/emu/devices.h"
 #include "platform/emu/kernel_api.h"
+#include "platform/emu/pending_input.h"
 #include "platform/emu/terminal.h"
 #include "platform/emu/terminal_screen.h"
 #include "platform/emu/user_api.h"
@@ -131,16 +132,7 @@ void TerminalDesktop::RunPending(DWORD thread) {
     std::vector<Pending> mine;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        for (auto it = pending_.begin(); it != pending_.end();) {
-            WindowData data;
-            const bool alive = ReadWindow(it->top, &data);
-            if (alive && data.thread != thread) {
-                ++it;
-                continue;
-            }
-            if (alive) mine.push_back(std::move(*it));
-            it = pending_.erase(it);
-        }
+        mine = TakeInputOf(&pending_, thread);
     }
     for (const Pending& input : mine) {
         std::string problem;
