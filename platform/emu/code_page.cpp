@@ -54,6 +54,12 @@ std::wstring emu::WidePath(const std::string& path) {
     return FromUtf8(reinterpret_cast<const unsigned char*>(path.data()), path.size());
 }
 
+std::string emu::AnsiToUtf8(const std::string& text) {
+    std::wstring wide;
+    for (char c : text) wide.push_back(FromWindows1252(static_cast<unsigned char>(c)));
+    return NarrowPath(wide);
+}
+
 int WINAPI MultiByteToWideChar(UINT codePage, DWORD, LPCSTR multiByteStr, int multiByteCount,
                                LPWSTR wideCharStr, int wideCharCount) {
     if (emu::InjectedFailure("MultiByteToWideChar")) return 0;

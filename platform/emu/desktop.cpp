@@ -2,8 +2,9 @@
 // actions reach a dialog: as posted input, like a real keyboard and mouse.
 #include "platform/emu/desktop.h"
 
+#include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <string>
 #include <mutex>
 #include <vector>
 
@@ -68,6 +69,19 @@ bool Select(HWND top, const UserAction& action, std::string* problem) {
     return true;
 }
 
+// EMU_DESKTOP=scripted|gtk|terminal forces one; by default people get GTK
+// when a display can be opened, else the terminal.
+std::shared_ptr<Desktop> ChosenDesktop() {
+    const char* choice = std::getenv("EMU_DESKTOP");
+    const std::string named = choice != nullptr ? choice : "";
+    if (named == "scripted") return MakeScriptedDesktop();
+    if (named != "terminal") {
+        if (auto gtk = MakeGtkDesktop()) return gtk;
+        if (named == "gtk") std::fputs("EMU_DESKTOP=gtk: no display could be opened\n", stderr);
+    }
+    return MakeTerminalDesktop();
+}
+
 }  // namespace
 
 Desktop::~Desktop() = default;
@@ -75,12 +89,7 @@ Desktop::~Desktop() = default;
 std::shared_ptr<Desktop> CurrentDesktop() {
     Current& current = TheCurrent();
     std::lock_guard<std::mutex> lock(current.mutex);
-    if (current.desktop == nullptr) {
-        const char* choice = std::getenv("EMU_DESKTOP");
-        current.desktop = choice != nullptr && std::strcmp(choice, "scripted") == 0
-                              ? MakeScriptedDesktop()
-                              : MakeTerminalDesktop();
-    }
+    if (current.desktop == nullptr) current.desktop = ChosenDesktop();
     return current.desktop;
 }
 

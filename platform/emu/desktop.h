@@ -1,14 +1,25 @@
 // The user behind the emulated screen, as the window functions see it: told
 // what appears, asked to act when a thread waits for input. Two desktops
-// implement it: the scripted one of tests and the terminal one of people.
+// implement it: the scripted one of tests, and for people the GTK one when
+// a display can be opened, else the terminal one.
 #pragma once
 
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/emu/desktop_control.h"
 
 namespace emu {
+
+// What the file-open dialog was asked to offer, beyond what its controls show.
+struct FileDialogSetup {
+    std::vector<std::pair<std::wstring, std::wstring>> filters;  // name, "*.plt;*.pm"
+    int filterIndex = 0;                                         // from 0
+    std::wstring folder;                                         // where it opens
+    std::wstring file;  // the full path of a file named in advance, or empty
+};
 
 class Desktop {
   public:
@@ -22,7 +33,7 @@ class Desktop {
     // A progress bar was set to `position` (already clamped).
     virtual void ProgressSet(HWND, int) {}
     // The file-open dialog `top` is up and about to wait for the user.
-    virtual void FileDialogOpened(HWND) {}
+    virtual void FileDialogOpened(HWND, const FileDialogSetup&) {}
     virtual void FileNameRefused(HWND, const std::wstring&, const std::string&) {}
     virtual void FileDialogClosed(HWND, BOOL, const std::wstring&) {}
     // A message box, modal on the calling thread; returns the button pressed.
@@ -53,5 +64,7 @@ bool Perform(HWND top, const UserAction& action, std::string* problem);
 
 std::shared_ptr<Desktop> MakeScriptedDesktop();
 std::shared_ptr<Desktop> MakeTerminalDesktop();
+// Null when no display can be opened, or when the build has no GTK.
+std::shared_ptr<Desktop> MakeGtkDesktop();
 
 }  // namespace emu

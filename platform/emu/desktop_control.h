@@ -1,7 +1,7 @@
 // Control half of the emulated desktop: the user in front of the screen.
 //
-// By default a program on Linux talks to a person through the terminal
-// (UseTerminalDesktop). Tests use the scripted desktop instead: they say in
+// By default a program on Linux talks to a person through GTK windows when
+// it can open a display, else through the terminal (UseTerminalDesktop). Tests use the scripted desktop instead: they say in
 // advance what the user does when a file dialog opens, when a dialog appears
 // or when a progress bar reaches a position, and read back afterwards what
 // was shown. The user's input reaches the window's thread as posted input

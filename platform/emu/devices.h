@@ -28,5 +28,7 @@ std::string NarrowPath(const std::wstring& path);
 // The reverse, for the narrow (A) functions: the emulation's narrow file
 // names are the host's UTF-8 bytes, as SHGetFolderPathA gives them.
 std::wstring WidePath(const std::string& path);
+// Text of the narrow (A) functions, in the ANSI code page, as UTF-8.
+std::string AnsiToUtf8(const std::string& text);
 
 }  // namespace emu

@@ -192,6 +192,23 @@ void FillFilters(HWND top, const OPENFILENAMEW& record) {
     SendMessageW(types, CB_SETCURSEL, record.nFilterIndex > 0 ? record.nFilterIndex - 1 : 0, 0);
 }
 
+// What the dialog offers, for a desktop that shows a browser of its own.
+FileDialogSetup SetupOf(const OPENFILENAMEW& record) {
+    FileDialogSetup setup;
+    for (const wchar_t* p = record.lpstrFilter; p != nullptr && *p != L'\0';) {
+        const wchar_t* name = p;
+        p += std::wcslen(p) + 1;
+        setup.filters.emplace_back(name, p);
+        if (*p == L'\0') break;
+        p += std::wcslen(p) + 1;
+    }
+    setup.filterIndex = record.nFilterIndex > 0 ? static_cast<int>(record.nFilterIndex) - 1 : 0;
+    setup.folder = WidePath(StartFolder(record));
+    const std::wstring name = record.lpstrFile != nullptr ? StartName(record) : L"";
+    if (!name.empty()) setup.file = name.front() == L'/' ? name : setup.folder + L"/" + name;
+    return setup;
+}
+
 // The top window starts with room for its own controls only; it grows for
 // the application's child once the hook has initialised that.
 HWND CreateTop(OPENFILENAMEW* record, const DialogTemplate& child,
@@ -294,7 +311,7 @@ BOOL WINAPI GetOpenFileNameW(LPOPENFILENAMEW record) {
     }
     ShowWindow(top, SW_SHOW);
     emu::CancellableShown(top);
-    emu::CurrentDesktop()->FileDialogOpened(top);
+    emu::CurrentDesktop()->FileDialogOpened(top, emu::SetupOf(*record));
     if (!emu::RunModal(top, *kind) && emu::extendedError == 0) {
         emu::extendedError = CDERR_DIALOGFAILURE;
     }

@@ -66,7 +66,7 @@ class ScriptedDesktop : public Desktop {
     void Idle() override;
     void DialogShown(HWND window) override;
     void ProgressSet(HWND bar, int position) override;
-    void FileDialogOpened(HWND top) override;
+    void FileDialogOpened(HWND top, const FileDialogSetup&) override;
     void FileNameRefused(HWND top, const std::wstring& name, const std::string&) override;
     void FileDialogClosed(HWND top, BOOL result, const std::wstring& path) override;
     int MessageBox(const std::string& text, const std::string& caption, UINT type) override;
@@ -210,7 +210,7 @@ void ScriptedDesktop::ProgressSet(HWND bar, int position) {
     PerformAll(TopLevelOf(bar), actions, "progress " + std::to_string(position));
 }
 
-void ScriptedDesktop::FileDialogOpened(HWND top) {
+void ScriptedDesktop::FileDialogOpened(HWND top, const FileDialogSetup&) {
     std::lock_guard<std::mutex> lock(mutex_);
     FileDialogRecord record;
     record.thread = GetCurrentThreadId();

@@ -9,6 +9,7 @@
 #include "platform/emu/desktop.h"
 #include "platform/emu/devices.h"
 #include "platform/emu/kernel_api.h"
+#include "platform/emu/pending_input.h"
 #include "platform/emu/terminal.h"
 #include "platform/emu/terminal_screen.h"
 #include "platform/emu/user_api.h"
@@ -17,21 +18,13 @@
 namespace emu {
 namespace {
 
-std::string FromAnsi(const std::string& text) {
-    int count = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(count > 0 ? count : 1), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide.data(), count);
-    wide.resize(wide.size() - 1);
-    return NarrowPath(wide);
-}
-
 class TerminalDesktop : public Desktop, public std::enable_shared_from_this<TerminalDesktop> {
   public:
     void Idle() override;
     void DialogShown(HWND window) override;
     void WindowHidden(HWND window) override;
     void ProgressSet(HWND bar, int position) override;
-    void FileDialogOpened(HWND top) override;
+    void FileDialogOpened(HWND top, const FileDialogSetup&) override;
     void FileNameRefused(HWND top, const std::wstring& name, const std::string& reason) override;
     void FileDialogClosed(HWND top, BOOL result, const std::wstring& path) override;
     int MessageBox(const std::string& text, const std::string& caption, UINT type) override;
@@ -140,16 +133,7 @@ void TerminalDesktop::RunPending(DWORD thread) {
     std::vector<Pending> mine;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        for (auto it = pending_.begin(); it != pending_.end();) {
-            WindowData data;
-            const bool alive = ReadWindow(it->top, &data);
-            if (alive && data.thread != thread) {
-                ++it;
-                continue;
-            }
-            if (alive) mine.push_back(std::move(*it));
-            it = pending_.erase(it);
-        }
+        mine = TakeInputOf(&pending_, thread);
     }
     for (const Pending& input : mine) {
         std::string problem;
@@ -195,7 +179,7 @@ void TerminalDesktop::ProgressSet(HWND, int position) {
     WriteTerminal(ProgressLine(position));
 }
 
-void TerminalDesktop::FileDialogOpened(HWND top) {
+void TerminalDesktop::FileDialogOpened(HWND top, const FileDialogSetup&) {
     Start();
     std::lock_guard<std::mutex> lock(mutex_);
     fileDialog_ = top;
@@ -221,7 +205,7 @@ void TerminalDesktop::FileDialogClosed(HWND top, BOOL, const std::wstring&) {
 int TerminalDesktop::MessageBox(const std::string& text, const std::string& caption, UINT) {
     Start();
     std::unique_lock<std::mutex> lock(mutex_);
-    WriteTerminal("\n[" + FromAnsi(caption) + "]\n" + FromAnsi(text) + "\n  Press Enter.\n");
+    WriteTerminal("\n[" + AnsiToUtf8(caption) + "]\n" + AnsiToUtf8(text) + "\n  Press Enter.\n");
     ++boxesOpen_;
     // The box's modal loop: what is posted meanwhile is dispatched, and
     // WM_QUIT takes the box away.
