@@ -2,6 +2,7 @@
 // thread. The program's threads only hand that thread copies of what their
 // dialogs show; what the person does there comes back as the posted input
 // that the terminal desktop gives, performed on the dialog's own thread.
+#include <chrono>
 #include <condition_variable>
 #include <map>
 #include <mutex>
@@ -215,8 +216,17 @@ int GtkDesktop::MessageBox(const std::string& text, const std::string& caption, 
                            answer->given.notify_all();
                        });
     });
+    // The box's modal loop: what is posted meanwhile is dispatched. After a
+    // WM_QUIT (posted again for the caller) the box stays until answered.
+    bool pumping = true;
     std::unique_lock<std::mutex> lock(answer->mutex);
-    answer->given.wait(lock, [&] { return answer->id != 0; });
+    while (!answer->given.wait_for(lock, std::chrono::milliseconds(10),
+                                   [&] { return answer->id != 0; })) {
+        if (!pumping) continue;
+        lock.unlock();
+        pumping = PumpModalLoop();
+        lock.lock();
+    }
     return answer->id;
 }
 
