@@ -1,9 +1,11 @@
 #include "platform/emu/message_queue.h"
 
 #include <atomic>
+#include <chrono>
 #include <unordered_map>
 
 #include "platform/emu/kernel_api.h"
+#include "platform/emu/window_table.h"
 
 namespace emu {
 namespace {
@@ -29,9 +31,12 @@ struct ThreadQueue {
         registry.queues[thread] = queue;
     }
     ~ThreadQueue() {
-        Registry& registry = TheRegistry();
-        std::lock_guard<std::mutex> lock(registry.mutex);
-        registry.queues.erase(thread);
+        {
+            Registry& registry = TheRegistry();
+            std::lock_guard<std::mutex> lock(registry.mutex);
+            registry.queues.erase(thread);
+        }
+        queue->Abandon();
     }
 };
 
@@ -50,6 +55,55 @@ void MessageQueue::Post(const MSG& msg) {
         ++changes_;
     }
     posted_.notify_all();
+}
+
+bool MessageQueue::Send(const std::shared_ptr<SentMessage>& sent) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (abandoned_) return false;
+        sent_.push_back(sent);
+        ++changes_;
+    }
+    posted_.notify_all();
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!sent->done && !abandoned_) {
+        if (delivered_.wait_for(lock, std::chrono::milliseconds(5), [&] { return sent->done; })) {
+            break;
+        }
+        lock.unlock();
+        CurrentQueue().DeliverSent();  // someone may be waiting for us meanwhile
+        lock.lock();
+    }
+    return sent->done;
+}
+
+void MessageQueue::DeliverSent() {
+    for (;;) {
+        std::shared_ptr<SentMessage> next;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (sent_.empty()) return;
+            next = sent_.front();
+            sent_.pop_front();
+        }
+        const MSG& msg = next->msg;
+        const LRESULT result = CallWindow(msg.hwnd, msg.message, msg.wParam, msg.lParam);
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            next->result = result;
+            next->done = true;
+        }
+        delivered_.notify_all();
+    }
+}
+
+void MessageQueue::Abandon() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        abandoned_ = true;
+        sent_.clear();
+    }
+    delivered_.notify_all();
 }
 
 void MessageQueue::Clear() {
@@ -91,9 +145,11 @@ bool MessageQueue::TakeLocked(MSG* msg, HWND window, UINT first, UINT last) {
 void MessageQueue::Take(MSG* msg, HWND window, UINT first, UINT last,
                         const std::function<void()>& idle) {
     for (;;) {
+        DeliverSent();  // sent messages are handled inside the wait, never returned
         unsigned long seen;
         {
             std::lock_guard<std::mutex> lock(mutex_);
+            if (!sent_.empty()) continue;
             if (TakeLocked(msg, window, first, last)) return;
             seen = changes_;
         }
@@ -104,6 +160,7 @@ void MessageQueue::Take(MSG* msg, HWND window, UINT first, UINT last,
 }
 
 bool MessageQueue::TryTake(MSG* msg, HWND window, UINT first, UINT last, bool remove) {
+    DeliverSent();
     std::lock_guard<std::mutex> lock(mutex_);
     if (remove) return TakeLocked(msg, window, first, last);
     const std::deque<MSG> messages = messages_;

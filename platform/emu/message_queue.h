@@ -12,8 +12,25 @@
 
 namespace emu {
 
+// A message sent from another thread, carried over to the window's own.
+struct SentMessage {
+    MSG msg{};
+    LRESULT result = 0;
+    bool done = false;  // under the receiving queue's lock
+};
+
 class MessageQueue {
   public:
+    // Hands `sent` to this queue's thread, which calls the window with it in
+    // its next GetMessageW or PeekMessageW, and waits until it has, as
+    // Windows' SendMessageW does: meanwhile messages sent to the waiting
+    // thread are delivered too, so two threads sending to each other do
+    // not block. False when the thread has ended.
+    bool Send(const std::shared_ptr<SentMessage>& sent);
+    // Calls the windows of the messages sent to this thread so far.
+    void DeliverSent();
+    // The thread has ended: what was sent to it, and what will be, fails.
+    void Abandon();
     void Post(const MSG& msg);
     // Makes the next Take that finds no posted message return WM_QUIT.
     void PostQuit(int exitCode);
@@ -34,6 +51,9 @@ class MessageQueue {
     std::mutex mutex_;
     std::condition_variable posted_;
     std::deque<MSG> messages_;
+    std::deque<std::shared_ptr<SentMessage>> sent_;
+    std::condition_variable delivered_;
+    bool abandoned_ = false;
     unsigned long changes_ = 0;  // counts posts, so a wait knows it missed none
     bool quit_ = false;
     int quitCode_ = 0;

@@ -14,14 +14,18 @@ LRESULT WINAPI SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return 0;
     }
-    // Windows carries a message sent to another thread's window over to that
-    // thread and waits; nothing here sends across threads, so the emulation
-    // refuses rather than run the procedure on the wrong thread.
-    if (data.thread != GetCurrentThreadId()) {
-        SetLastError(ERROR_WINDOW_OF_OTHER_THREAD);
-        return 0;
-    }
-    return emu::CallWindow(window, message, wParam, lParam);
+    if (data.thread == GetCurrentThreadId())
+        return emu::CallWindow(window, message, wParam, lParam);
+    // Carried over to the window's thread, whose message loop calls the
+    // procedure; the sender waits, as on Windows, however long that takes.
+    auto sent = std::make_shared<emu::SentMessage>();
+    sent->msg.hwnd = window;
+    sent->msg.message = message;
+    sent->msg.wParam = wParam;
+    sent->msg.lParam = lParam;
+    std::shared_ptr<emu::MessageQueue> queue = emu::QueueOfThread(data.thread);
+    if (queue == nullptr || !queue->Send(sent)) return 0;  // the thread has ended
+    return sent->result;
 }
 
 LRESULT WINAPI SendDlgItemMessageW(HWND dialog, int id, UINT message, WPARAM wParam,

@@ -154,6 +154,25 @@ TEST_F(MessageLoop, MessagePostedFromAnotherThreadWakesGetMessage) {
     EXPECT_EQ(SendDlgItemMessageW(dialog, IDC_PROGRESS, PBM_GETPOS, 0, 0), 42);
 }
 
+// As on Windows, a message sent to another thread's window waits until that
+// thread's loop has handled it, and gets the procedure's answer; the loop
+// handles it on the way and never returns it.
+TEST_F(MessageLoop, MessageSentFromAnotherThreadIsAnsweredByTheWindowsLoop) {
+    ASSERT_NE(Create(), nullptr);
+    HWND bar = GetDlgItem(dialog, IDC_PROGRESS);
+    SendMessageW(bar, PBM_SETPOS, 37, 0);
+    LRESULT answer = -1;
+    std::thread sender([&] {
+        answer = SendMessageW(bar, PBM_GETPOS, 0, 0);
+        PostMessageW(dialog, WM_USER, 0, 0);  // ends the loop's wait
+    });
+    MSG msg;
+    ASSERT_EQ(GetMessageW(&msg, nullptr, 0, 0), TRUE);
+    sender.join();
+    EXPECT_EQ(answer, 37);
+    EXPECT_EQ(msg.message, static_cast<UINT>(WM_USER));
+}
+
 TEST_F(MessageLoop, QuitComesAfterPostedMessagesAndFailureIsMinusOne) {
     PostQuitMessage(3);
     PostMessageW(nullptr, WM_USER, 1, 0);
