@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <deque>
 #include <dirent.h>
 #include <fstream>
 #include <map>
@@ -16,9 +15,8 @@
 #include "app/front_end_state.h"
 #include "platform/emu/control.h"
 #include "platform/emu/desktop.h"
-#include "platform/emu/virtual_usb.h"
-#include "platform/unique_handle.h"
 #include "resources/resource.h"
+#include "tests/scenario_runner/emulated_world.h"
 #include "tests/scenario_runner/scenario.h"
 #include "tests/scenario_runner/scenario_check.h"
 #include "tests/support/log_watch.h"
@@ -87,56 +85,20 @@ std::string Look(const emu::DialogView& view, const std::string& what) {
 class Player {
   public:
     Player(const scenario::Scenario& played, const std::string& folder)
-        : s(played), jobFolder(folder) {}
+        : s(played), jobFolder(folder), world(played, folder, &observed.problems) {}
 
     scenario::Observed Play() {
-        PrepareJobs();
-        for (const scenario::Cutter& cutter : s.cutters) {
-            if (!cutter.absent) Plug(cutter.number);
-        }
-        for (const scenario::Fault& fault : s.faults) {
-            emu::FailCall(fault.function, fault.nth, static_cast<DWORD>(fault.error), fault.times);
-        }
+        world.SetUp();
         Script();
-        if (s.hasOtherProgram) StartOther();
         observed.exitCode = RunProgram(Wide(scenario::Expand(s.commandLine, jobFolder)),
                                        "scenario " + s.name, kRunDeadline);
         if (mover.joinable()) mover.join();
-        if (s.hasOtherProgram) FinishOther();
+        world.FinishOtherProgram();
         Collect();
         return observed;
     }
 
   private:
-    void PrepareJobs() {
-        for (const scenario::Job& job : s.jobs) {
-            WriteWholeFile(jobFolder + job.name, scenario::JobBytes(job));
-            if (!job.locked) continue;
-            const std::wstring path = Wide(jobFolder + job.name);
-            locks.emplace_back(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                           FILE_ATTRIBUTE_NORMAL, nullptr));
-        }
-    }
-
-    void Plug(int number) {
-        const scenario::Cutter& cutter = *s.FindCutter(number);
-        emu::VirtualDeviceConfig config;
-        config.vendorId = cutter.vendorId;
-        config.productId = cutter.productId;
-        config.serial = cutter.serial;
-        config.winUsb = !cutter.otherDriver;
-        config.locationPaths = {"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(" +
-                                std::to_string(cutter.port) + ")"};
-        auto device = emu::PlugIn(config);
-        if (cutter.slowMs != 0) {
-            device->SetTiming({std::chrono::milliseconds(cutter.slowMs), 0, false});
-        }
-        if (cutter.closeFails) device->FailClose(ERROR_INVALID_HANDLE);
-        devices[number] = device;
-    }
-
-    void Unplug(int number) { emu::Unplug(devices.at(number)); }
-
     // Picks Move from the progress dialog's system menu: its thread enters
     // the move loop. The person lets go (Enter) once the bar, updated by
     // that loop, shows `percent`: from another thread, as the loop is modal.
@@ -168,51 +130,6 @@ class Player {
                            [percent](int position) { return position >= percent; });
     }
 
-    // The other program, played by the runner: it has the only cutter open
-    // and its file's writes queued before the program starts, in chunks as
-    // the program sends them.
-    void StartOther() {
-        std::ifstream file(scenario::Expand(s.otherProgram, jobFolder),
-                           std::ios::binary | std::ios::ate);
-        other.bytes.resize(static_cast<std::size_t>(std::max<std::streamoff>(file.tellg(), 0)));
-        file.seekg(0);
-        file.read(reinterpret_cast<char*>(other.bytes.data()),
-                  static_cast<std::streamsize>(other.bytes.size()));
-        const std::wstring path = devices.begin()->second->DevicePath();
-        other.file.reset(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr));
-        if (!other.file.valid() || !WinUsb_Initialize(other.file.get(), &other.usb)) {
-            observed.problems.push_back("the other program cannot open the cutter");
-            return;
-        }
-        other.writes.resize((other.bytes.size() + 1023) / 1024);
-        for (std::size_t i = 0; i < other.writes.size(); ++i) {
-            const ULONG size =
-                static_cast<ULONG>(std::min<std::size_t>(1024, other.bytes.size() - i * 1024));
-            WinUsb_WritePipe(other.usb, 0x02, &other.bytes[i * 1024], size, nullptr,
-                             &other.writes[i]);
-        }
-    }
-
-    // Waits for the other program's writes, then closes its cutter.
-    void FinishOther() {
-        const auto& cutter = devices.begin()->second;
-        const auto deadline = std::chrono::steady_clock::now() + kRunDeadline;
-        while (cutter->PendingWrites() != 0 && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        for (const OVERLAPPED& write : other.writes) {
-            if (write.Internal != 0) {
-                observed.problems.push_back("the other program's write failed (" +
-                                            std::to_string(write.Internal) + ")");
-                break;
-            }
-        }
-        if (other.usb != nullptr) WinUsb_Free(other.usb);
-        other.file.reset();
-    }
-
     // Records what the file-open dialog shows now, for Expect step `index`.
     emu::UserAction LookAt(std::size_t index) {
         return emu::Call([this, index] {
@@ -241,11 +158,11 @@ class Player {
                 return emu::PostCommand(step.number);
             case Kind::Plug: {
                 const int number = step.number;
-                return emu::Call([this, number] { Plug(number); });
+                return emu::Call([this, number] { world.Plug(number); });
             }
             case Kind::Unplug: {
                 const int number = step.number;
-                return emu::Call([this, number] { Unplug(number); });
+                return emu::Call([this, number] { world.Unplug(number); });
             }
             case Kind::MoveUntil: {
                 const int percent = step.number;
@@ -326,25 +243,15 @@ class Player {
                 }
             }
         }
-        for (const auto& device : devices) {
-            const std::vector<unsigned char> bytes = device.second->Received();
-            observed.received[device.first] = std::string(bytes.begin(), bytes.end());
-        }
+        observed.received = world.Received();
         for (const std::string& what : emu::Unscripted()) observed.problems.push_back(what);
     }
 
     const scenario::Scenario& s;
     const std::string jobFolder;
-    std::map<int, std::shared_ptr<emu::VirtualDevice>> devices;
-    std::deque<platform::UniqueHandle> locks;  // held open without sharing
-    struct OtherProgram {
-        std::vector<unsigned char> bytes;
-        platform::UniqueHandle file;
-        WINUSB_INTERFACE_HANDLE usb = nullptr;
-        std::deque<OVERLAPPED> writes;  // stay where they are while pending
-    } other;
     std::mutex mutex;
     scenario::Observed observed;
+    EmulatedWorld world;
     std::thread mover;  // lets go of the dialog being moved
 };
 

@@ -1,0 +1,48 @@
+// What surrounds the program in a scenario, made on the emulation in this
+// process: the job files (some held open without sharing), the cutters on
+// the virtual bus, the faults, and the other program sending to the only
+// cutter. Shared by the runners that play the table in-process.
+#pragma once
+
+#include <deque>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/emu/virtual_usb.h"
+#include "platform/unique_handle.h"
+#include "tests/scenario_runner/scenario.h"
+
+class EmulatedWorld {
+  public:
+    // `jobFolder` ends with '/'; what cannot be set up goes to `problems`.
+    EmulatedWorld(const scenario::Scenario& played, std::string jobFolder,
+                  std::vector<std::string>* problems);
+    EmulatedWorld(const EmulatedWorld&) = delete;
+    EmulatedWorld& operator=(const EmulatedWorld&) = delete;
+
+    // Everything that is there before the program starts.
+    void SetUp();
+    void Plug(int number);
+    void Unplug(int number);
+    // Waits for the other program's writes and closes its cutter.
+    void FinishOtherProgram();
+    // Every byte each cutter received, by cutter number.
+    std::map<int, std::string> Received() const;
+
+  private:
+    void StartOtherProgram();
+
+    const scenario::Scenario& s;
+    const std::string jobFolder;
+    std::vector<std::string>* problems;
+    std::map<int, std::shared_ptr<emu::VirtualDevice>> devices;
+    std::deque<platform::UniqueHandle> locks;  // held open without sharing
+    struct OtherProgram {
+        std::vector<unsigned char> bytes;
+        platform::UniqueHandle file;
+        WINUSB_INTERFACE_HANDLE usb = nullptr;
+        std::deque<OVERLAPPED> writes;  // stay where they are while pending
+    } other;
+};
