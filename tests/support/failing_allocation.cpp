@@ -6,14 +6,16 @@
 namespace {
 
 thread_local bool shortage = false;
+thread_local unsigned long allowedFirst = 0;
 thread_local unsigned long refused = 0;
 
 // Null when refused; malloc-based, so every sanitizer still sees the memory.
 void* Allocate(std::size_t size) noexcept {
-    if (shortage) {
+    if (shortage && allowedFirst == 0) {
         ++refused;
         return nullptr;
     }
+    if (shortage) --allowedFirst;
     return std::malloc(size == 0 ? 1 : size);
 }
 
@@ -27,7 +29,8 @@ void* AllocateOrThrow(std::size_t size) {
 
 namespace failing_allocation {
 
-void Start() noexcept {
+void Start(unsigned long allowed) noexcept {
+    allowedFirst = allowed;
     refused = 0;
     shortage = true;
 }

@@ -6,8 +6,9 @@
 
 namespace failing_allocation {
 
-// Starts the calling thread's shortage and restarts its count of refusals.
-void Start() noexcept;
+// Starts the calling thread's shortage once it has made `allowed` more
+// allocations, and restarts its count of refusals.
+void Start(unsigned long allowed = 0) noexcept;
 void Stop() noexcept;
 // Allocations refused on the calling thread since Start.
 unsigned long Refused() noexcept;
