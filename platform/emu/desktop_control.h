@@ -1,12 +1,13 @@
 // Control half of the emulated desktop: the user in front of the screen.
 //
 // By default a program on Linux talks to a person through GTK windows when
-// it can open a display, else through the terminal (UseTerminalDesktop). Tests use the scripted desktop instead: they say in
-// advance what the user does when a file dialog opens, when a dialog appears
-// or when a progress bar reaches a position, and read back afterwards what
-// was shown. The user's input reaches the window's thread as posted input
-// messages (clicks, keys, characters), processed by whatever message loop the
-// code runs. Nothing unscripted waits: a file dialog left without a script is
+// it can open a display, else through the terminal (UseTerminalDesktop).
+// Tests use the scripted desktop instead: they say in advance what the user
+// does when a file dialog opens, when a dialog appears or when a progress
+// bar reaches a position, and read back afterwards what was shown. The
+// user's input reaches the window's thread as posted input messages (clicks,
+// keys, characters), processed by whatever message loop the code runs.
+// Nothing unscripted waits: a file dialog left without a script is
 // cancelled, a message box without one is closed with OK, and both are
 // listed by Unscripted().
 #pragma once
@@ -101,7 +102,7 @@ struct MessageBoxRecord {
     UINT type = 0;   // MB_* flags as passed
     int answer = 0;  // the button that closed it
     bool scripted = false;
-    // WM_QUIT ended its modal loop before the user could read it.
+    // WM_QUIT ended its modal loop before the user could read or answer it.
     bool endedByQuit = false;
 
     UINT Icon() const { return type & MB_ICONMASK; }

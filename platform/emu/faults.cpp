@@ -1,5 +1,6 @@
 #include "platform/emu/faults.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <mutex>
 #include <sstream>
@@ -52,6 +53,8 @@ struct Faults {
     }
 };
 
+std::atomic<void (*)(const char*)> callObserver{nullptr};
+
 Faults& TheFaults() {
     static Faults* faults = [] {
         auto* created = new Faults;  // lives to the end: emulated calls happen during exit
@@ -82,7 +85,12 @@ unsigned long CallCount(const std::string& function) {
     return it == faults.functions.end() ? 0 : it->second.calls;
 }
 
+void ObserveCalls(void (*observer)(const char* function)) {
+    callObserver = observer;
+}
+
 bool InjectedFailure(const char* name) {
+    if (const auto observer = callObserver.load()) observer(name);
     Faults& faults = TheFaults();
     DWORD error = 0;
     {

@@ -19,6 +19,10 @@ void FailCall(const std::string& function, unsigned long nth, DWORD error, unsig
 void ClearFaults();
 // Calls of `function` since the last ClearFaults (or the start).
 unsigned long CallCount(const std::string& function);
+// Calls `observer` with the function's name at the start of every emulated
+// call, on the calling thread, before the call allocates anything (a test
+// may end a simulated memory shortage there); null stops it.
+void ObserveCalls(void (*observer)(const char* function));
 
 // Emulation half. Counts one call of `function`; true when this call must
 // fail, in which case the thread's last-error code is already set.

@@ -1,5 +1,5 @@
 // Sending, posting and taking messages: SendMessageW, PostMessageW,
-// GetMessageW and the message loop's helpers.
+// PostThreadMessageW, GetMessageW and the message loop's helpers.
 #include "platform/emu/desktop.h"
 #include "platform/emu/faults.h"
 #include "platform/emu/kernel_api.h"
@@ -54,6 +54,20 @@ BOOL WINAPI PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return FALSE;
     }
+    queue->Post(msg);
+    return TRUE;
+}
+
+BOOL WINAPI PostThreadMessageW(DWORD thread, UINT message, WPARAM wParam, LPARAM lParam) {
+    const std::shared_ptr<emu::MessageQueue> queue = emu::QueueOfThread(thread);
+    if (queue == nullptr) {
+        SetLastError(ERROR_INVALID_THREAD_ID);
+        return FALSE;
+    }
+    MSG msg{};
+    msg.message = message;
+    msg.wParam = wParam;
+    msg.lParam = lParam;
     queue->Post(msg);
     return TRUE;
 }

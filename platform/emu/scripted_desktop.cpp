@@ -256,6 +256,7 @@ int ScriptedDesktop::MessageBox(const std::string& text, const std::string& capt
     MessageBoxRecord record = NewBoxRecord(text, caption, type);
     record.answer = IDOK;
     std::function<void()> call;
+    std::size_t index = 0;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (!boxScripts_.empty()) {
@@ -266,10 +267,18 @@ int ScriptedDesktop::MessageBox(const std::string& text, const std::string& capt
         } else {
             unscripted_.push_back("message box \"" + caption + "\": " + text + ": closed with OK");
         }
+        index = boxes_.size();
         boxes_.push_back(record);
     }
     if (call) call();
-    PumpModalLoop();  // what was posted while the user read it
+    // What was posted while the user read it: a WM_QUIT among it (a dialog
+    // destroyed meanwhile) ends the box before the user answers.
+    if (!PumpModalLoop()) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        boxes_[index].endedByQuit = true;
+        boxes_[index].answer = 0;
+        return IDOK;  // as for a box that WM_QUIT ended at once
+    }
     return record.answer;
 }
 

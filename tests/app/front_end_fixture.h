@@ -4,7 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "app/front_end_state.h"
 #include "platform/emu/control.h"
@@ -14,6 +18,57 @@
 #include "tests/support/run_program.h"
 #include "tests/support/temp_folder.h"
 #include "usb/usb_listener.h"
+
+// Times a run from a moment on, e.g. Cancel. A run still going `limit`
+// after Start() is marked as overrun, and from then on its user-interface
+// thread is woken every few milliseconds: a loop that missed its end (a
+// WM_QUIT it ignored) may still return, so the test fails on its own
+// expectation and the run goes on, rather than stopping at the deadline.
+// Made on the thread that runs the program; a WM_NULL it leaves is harmless.
+class EndWatch {
+  public:
+    explicit EndWatch(std::chrono::seconds runLimit)
+        : limit(runLimit), uiThread(GetCurrentThreadId()) {}
+    ~EndWatch() { Stop(); }
+    EndWatch(const EndWatch&) = delete;
+    EndWatch& operator=(const EndWatch&) = delete;
+
+    // Starts the clock when the user comes to this action.
+    emu::UserAction Start() {
+        return emu::Call([this] { watcher = std::thread([this] { Watch(); }); });
+    }
+    // Call once the run has returned: whether it outlived the limit.
+    bool Overran() {
+        Stop();
+        return overran;
+    }
+
+  private:
+    void Watch() {
+        std::unique_lock<std::mutex> lock(mutex);
+        if (ended.wait_for(lock, limit, [this] { return done; })) return;
+        overran = true;
+        while (!ended.wait_for(lock, std::chrono::milliseconds(10), [this] { return done; })) {
+            PostThreadMessageW(uiThread, WM_NULL, 0, 0);
+        }
+    }
+    void Stop() {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            done = true;
+        }
+        ended.notify_all();
+        if (watcher.joinable()) watcher.join();
+    }
+
+    const std::chrono::seconds limit;
+    const DWORD uiThread;
+    std::mutex mutex;
+    std::condition_variable ended;
+    bool done = false;
+    bool overran = false;
+    std::thread watcher;
+};
 
 class FrontEnd : public testing::Test {
   protected:

@@ -146,8 +146,11 @@ TEST_F(FrontEnd, CancelOrEscapeWhileAWriteIsOutstandingEndsQuietly) {
         auto cutter = PlugCutter(1, "01");
         // Each write stays in flight long enough to be cancelled.
         cutter->SetTiming({std::chrono::milliseconds(20), 0, false});
-        emu::ScriptProgress(20, {cancel});
+        EndWatch watch(std::chrono::seconds(5));
+        emu::ScriptProgress(20, {watch.Start(), cancel});
         EXPECT_EQ(Run(Wide(MakeJob(20000))), 1) << cancel.Describe();
+        EXPECT_FALSE(watch.Overran())
+            << "the transfer did not end within 5 s of " << cancel.Describe();
         EXPECT_TRUE(emu::MessageBoxes().empty()) << cancel.Describe();
         EXPECT_LT(cutter->ReceivedCount(), 20000u);
         EXPECT_EQ(cutter->OpenHandles(), 0);

@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "tests/app/front_end_fixture.h"
+#include "tests/app/listener_swap.h"
 
 namespace {
 
@@ -18,20 +19,6 @@ class OutOfMemoryListener : public QUILL::IUsbListener {
     void OnArrival(std::shared_ptr<QUILL::UsbDevice>) override { throw std::bad_alloc(); }
     void OnRemoval(std::shared_ptr<QUILL::UsbDevice>) override {}
     void OnReserved(std::uint32_t) override {}
-};
-
-// Points the process-wide manager at another listener for one test; the
-// member is the manager's own, reached the way a derived class may.
-class ListenerSwap : public QUILL::UsbManager {
-  public:
-    explicit ListenerSwap(QUILL::IUsbListener* replacement) : saved(usbListener.*Member()) {
-        usbListener.*Member() = replacement;
-    }
-    ~ListenerSwap() { usbListener.*Member() = saved; }
-
-  private:
-    static QUILL::IUsbListener* QUILL::UsbManager::*Member() { return &ListenerSwap::listener; }
-    QUILL::IUsbListener* saved;
 };
 
 class UnexpectedFailure : public FrontEnd {};

@@ -84,6 +84,19 @@ TEST(MessageBox, LoopTakesWhatIsPostedWhileTheBoxIsUp) {
     EXPECT_FALSE(PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE)) << "the box left a message";
 }
 
+// What the box's loop takes while the user reads it may end the box before
+// the user answers: a dialog destroyed meanwhile posts WM_QUIT.
+TEST(MessageBox, QuitThatComesWhileTheBoxIsUpEndsIt) {
+    emu::UseScriptedDesktop();
+    emu::ScriptMessageBox(IDCANCEL, [] { PostQuitMessage(5); });
+    EXPECT_EQ(MessageBoxA(nullptr, "Read me", "bladepost", MB_OKCANCEL), IDOK);
+    EXPECT_TRUE(emu::MessageBoxes().at(0).endedByQuit) << "recorded as answered";
+    MSG msg{};
+    ASSERT_TRUE(PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE));
+    EXPECT_EQ(msg.message, static_cast<UINT>(WM_QUIT)) << "not posted again";
+    EXPECT_EQ(msg.wParam, 5u);
+}
+
 TEST(PeekMessage, NoRemoveLeavesTheMessageAndQuitComesLast) {
     emu::UseScriptedDesktop();
     PostQuitMessage(3);
