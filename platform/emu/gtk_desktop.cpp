@@ -206,26 +206,37 @@ int GtkDesktop::MessageBox(const std::string& text, const std::string& caption, 
         std::mutex mutex;
         std::condition_variable given;
         int id = 0;
+        void* box = nullptr;  // on the screen, unanswered; used on the GTK thread
     };
     auto answer = std::make_shared<Answer>();
     post_([screen = screen_, answer, text = AnsiToUtf8(text), caption = AnsiToUtf8(caption), type] {
-        ShowMessageBox(screen->Parent(), caption, text, IconOf(type), ButtonsOf(type),
-                       [answer](BoxAnswer button) {
-                           std::lock_guard<std::mutex> lock(answer->mutex);
-                           answer->id = IdOf(button);
-                           answer->given.notify_all();
-                       });
+        void* box = ShowMessageBox(screen->Parent(), caption, text, IconOf(type), ButtonsOf(type),
+                                   [answer](BoxAnswer button) {
+                                       std::lock_guard<std::mutex> lock(answer->mutex);
+                                       answer->id = IdOf(button);
+                                       answer->box = nullptr;
+                                       answer->given.notify_all();
+                                   });
+        std::lock_guard<std::mutex> lock(answer->mutex);
+        answer->box = box;
     });
-    // The box's modal loop: what is posted meanwhile is dispatched. After a
-    // WM_QUIT (posted again for the caller) the box stays until answered.
-    bool pumping = true;
+    // The box's modal loop: what is posted meanwhile is dispatched, and a
+    // WM_QUIT (posted again for the caller) takes the box down unanswered,
+    // as on Windows.
     std::unique_lock<std::mutex> lock(answer->mutex);
     while (!answer->given.wait_for(lock, std::chrono::milliseconds(10),
                                    [&] { return answer->id != 0; })) {
-        if (!pumping) continue;
         lock.unlock();
-        pumping = PumpModalLoop();
+        const bool goOn = PumpModalLoop();
         lock.lock();
+        if (!goOn) {
+            post_([answer] {
+                std::lock_guard<std::mutex> held(answer->mutex);
+                if (answer->box != nullptr) CloseMessageBox(answer->box);
+                answer->box = nullptr;
+            });
+            return IDOK;  // what a box that was never answered gives
+        }
     }
     return answer->id;
 }

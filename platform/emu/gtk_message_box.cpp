@@ -107,8 +107,8 @@ void FreeBox(gpointer data, GClosure*) {
 
 }  // namespace
 
-void ShowMessageBox(void* parent, const std::string& caption, const std::string& text, BoxIcon icon,
-                    BoxButtons buttons, std::function<void(BoxAnswer)> answered) {
+void* ShowMessageBox(void* parent, const std::string& caption, const std::string& text,
+                     BoxIcon icon, BoxButtons buttons, std::function<void(BoxAnswer)> answered) {
     GtkWidget* dialog = gtk_dialog_new();
     gtk_window_set_title(GTK_WINDOW(dialog), caption.c_str());
     gtk_window_set_modal(GTK_WINDOW(dialog), TRUE);
@@ -126,6 +126,11 @@ void ShowMessageBox(void* parent, const std::string& caption, const std::string&
     g_signal_connect_data(dialog, "response", G_CALLBACK(&OnResponse), box, &FreeBox,
                           GConnectFlags(0));
     gtk_window_present(GTK_WINDOW(dialog));
+    return dialog;
+}
+
+void CloseMessageBox(void* box) {
+    gtk_widget_destroy(static_cast<GtkWidget*>(box));  // frees its Box, emits no response
 }
 
 }  // namespace emu

@@ -89,8 +89,10 @@ enum class BoxIcon { None, Error, Question, Warning, Information };
 enum class BoxAnswer { Ok, Cancel, Yes, No };
 
 // A modal message box over `parent` (a GtkWindow or null); `answered` gets
-// the button that closed it.
-void ShowMessageBox(void* parent, const std::string& caption, const std::string& text, BoxIcon icon,
-                    BoxButtons buttons, std::function<void(BoxAnswer)> answered);
+// the button that closed it. Returns the box, for CloseMessageBox.
+void* ShowMessageBox(void* parent, const std::string& caption, const std::string& text,
+                     BoxIcon icon, BoxButtons buttons, std::function<void(BoxAnswer)> answered);
+// Takes down a box nobody answered; `answered` is not called.
+void CloseMessageBox(void* box);
 
 }  // namespace emu
