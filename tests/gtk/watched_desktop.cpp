@@ -40,6 +40,14 @@ void WatchedDesktop::Release() {
     released.notify_all();
 }
 
+void WatchedDesktop::ReleaseAll() {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        nextHold = holds.size();  // past every hold, the one waited at included
+    }
+    released.notify_all();
+}
+
 void WatchedDesktop::ProgressSet(HWND bar, int position) {
     inner->ProgressSet(bar, position);  // the person sees the bar there
     HoldIf([position](int point) { return point != kShown && position >= point; });

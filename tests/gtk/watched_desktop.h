@@ -32,6 +32,8 @@ class WatchedDesktop : public emu::Desktop {
     // Lets the program go on from the current hold, or skips it if the
     // program has not come to it.
     void Release();
+    // Lets the program go on and holds it nowhere any more.
+    void ReleaseAll();
 
     void Idle() override { inner->Idle(); }
     void DialogShown(HWND window) override;
