@@ -24,6 +24,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/scenario_runner/scenario.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -159,8 +161,7 @@ Node Window(int pid, const std::string& kind) {
 // The "&Output:" list: the combo box beside its label.
 Node CutterList(const Node& chooser) {
     std::vector<Node> labels;
-    Collect(
-        chooser, [](const Node& n) { return RoleOf(n) == ATSPI_ROLE_LABEL; }, &labels);
+    Collect(chooser, Role(ATSPI_ROLE_LABEL), &labels);
     for (const Node& label : labels) {
         if (NameOf(label) != "Output:") continue;
         Node row(atspi_accessible_get_parent(label.get(), nullptr));
@@ -171,20 +172,12 @@ Node CutterList(const Node& chooser) {
     GiveUp("the chooser has no list beside \"Output:\"");
 }
 
-std::string Quoted(const std::vector<std::string>& entries) {
-    std::string joined;
-    for (const std::string& entry : entries) {
-        joined += (joined.empty() ? "\"" : " \"") + entry + "\"";
-    }
-    return joined;
-}
-
 std::string ListEntries(const Node& list) {
     std::vector<std::string> entries;
     for (const Node& menu : ChildrenOf(list)) {
         for (const Node& item : ChildrenOf(menu)) entries.push_back(NameOf(item));
     }
-    return Quoted(entries);
+    return scenario::QuoteList(entries);
 }
 
 // The name of the file selected in the chooser's list of files; a folder
