@@ -31,6 +31,8 @@
 # started without 32-bit Wine exits 0 without running: check what a program
 # did, never only its exit code.
 
+source "$(dirname "${BASH_SOURCE[0]}")/kernel-32bit.sh"
+
 WINE64=/usr/lib/wine/wine64
 WINE32=/usr/lib/wine/wine
 WINESERVER=/usr/lib/wine/wineserver64
@@ -59,7 +61,9 @@ wine_session_end() {
 wine_session_start() {
   local work=${1:?usage: wine_session_start WORK_DIR}
   [[ -x $WINE64 && -x $WINESERVER ]] || wine_session_fail "64-bit Wine is missing: run scripts/setup"
-  [[ -x $WINE32 ]] || wine_session_fail "32-bit Wine (wine32:i386) is missing: run scripts/setup"
+  if wine_session_runs_32bit && [[ ! -x $WINE32 ]]; then
+    wine_session_fail "32-bit Wine (wine32:i386) is missing: run scripts/setup"
+  fi
   command -v Xvfb >/dev/null || wine_session_fail "Xvfb is missing: run scripts/setup"
   mkdir -p "$work"
   work=$(cd "$work" && pwd)
@@ -98,8 +102,9 @@ wine_session_start() {
   # Without a window manager Wine draws the title bars itself.
   timeout 60 "$WINE64" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f \
     >>"$work/wineboot.log" 2>&1 || wine_session_fail "Wine could not change its registry"
-  [[ -d $WINEPREFIX/drive_c/windows/syswow64 ]] ||
+  if wine_session_runs_32bit && [[ ! -d $WINEPREFIX/drive_c/windows/syswow64 ]]; then
     wine_session_fail "the prefix cannot run 32-bit programs (no syswow64)"
+  fi
 }
 
 wine_session_runs_32bit() {
@@ -109,28 +114,27 @@ wine_session_runs_32bit() {
   [[ $wine_session_32bit == yes ]]
 }
 
-# Starts the 32-bit loader once, bounded. Only the kernel's refusal is a
-# "no": a loader that is missing, or that runs and fails, is a broken set-up
-# and fails the script.
+# Asks the kernel first: where it refuses 32-bit programs, no Wine set-up
+# changes that (and the set-up installs no 32-bit Wine there). Where it runs
+# them, the 32-bit loader must start: one that is missing, or that runs and
+# fails, is a broken set-up and fails the script.
 wine_session_ask_32bit() {
   if [[ ${BLADEPOST_ASSUME_NO_32BIT:-} == 1 ]]; then
     wine_session_32bit=no
     wine_session_no_32bit_reason="BLADEPOST_ASSUME_NO_32BIT=1 says this machine runs no 32-bit programs"
     return
   fi
+  if ! kernel_runs_32bit; then
+    wine_session_32bit=no
+    wine_session_no_32bit_reason=$kernel_no_32bit_reason
+    return
+  fi
   [[ -x $WINE32 ]] || wine_session_fail "32-bit Wine (wine32:i386) is missing: run scripts/setup"
   local out status=0
-  # Through bash, which reports the kernel's ENOEXEC as it is: timeout alone
-  # would hand the ELF file to /bin/sh as a script (execvp's fallback).
   out=$(timeout 20 bash -c '"$0" --version' "$WINE32" 2>&1) || status=$?
-  if ((status == 0)) && [[ $out == wine-* ]]; then
-    wine_session_32bit=yes
-  elif ((status == 126)) && [[ $out == *'cannot execute binary file'* ]]; then
-    wine_session_32bit=no
-    wine_session_no_32bit_reason="this machine's kernel refuses 32-bit programs ($WINE32: Exec format error; \`dmesg | grep -i ia-32\` tells)"
-  else
+  ((status == 0)) && [[ $out == wine-* ]] ||
     wine_session_fail "the 32-bit Wine loader $WINE32 failed ($status): $out"
-  fi
+  wine_session_32bit=yes
 }
 
 # wine_session_skip WHAT: says that WHAT was not run, and why.
