@@ -1,5 +1,6 @@
 #include "platform/windows_virtual/cutter_server.h"
 
+#include <algorithm>
 #include <mutex>
 #include <vector>
 
@@ -21,6 +22,14 @@ struct Listener {
     HANDLE listening;  // set when the first instance is listening; not owned
 };
 
+// A stalled cutter reads nothing more: it waits until the cutter is
+// unplugged or the program has given up its end of the connection.
+void Stall(const CutterConfig& cutter, HANDLE server) {
+    while (WaitForSingleObject(cutter.unplugEvent, kPlugPollMs) == WAIT_TIMEOUT) {
+        if (!PeekNamedPipe(server, nullptr, 0, nullptr, nullptr, nullptr)) return;
+    }
+}
+
 // Reads one connection until the program closes it or the cutter is
 // unplugged, which breaks it at once.
 void Serve(const CutterConfig& cutter, HANDLE server) {
@@ -32,7 +41,12 @@ void Serve(const CutterConfig& cutter, HANDLE server) {
     }
     platform::UniqueHandle readDone(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     std::vector<char> buffer(kReadSize);
+    DWORD taken = 0;
     while (readDone.valid()) {
+        if (cutter.stallAfter != 0 && taken >= cutter.stallAfter) {
+            Stall(cutter, server);
+            break;
+        }
         // A slow cutter: the program's write stays pending meanwhile.
         if (cutter.delayMs != 0 &&
             WaitForSingleObject(cutter.unplugEvent, cutter.delayMs) == WAIT_OBJECT_0) {
@@ -40,7 +54,10 @@ void Serve(const CutterConfig& cutter, HANDLE server) {
         }
         OVERLAPPED overlapped{};
         overlapped.hEvent = readDone.get();
-        if (!ReadFile(server, buffer.data(), kReadSize, nullptr, &overlapped) &&
+        // A stalling cutter takes no byte past its limit.
+        const DWORD want =
+            cutter.stallAfter != 0 ? std::min(kReadSize, cutter.stallAfter - taken) : kReadSize;
+        if (!ReadFile(server, buffer.data(), want, nullptr, &overlapped) &&
             GetLastError() != ERROR_IO_PENDING) {
             break;  // ERROR_BROKEN_PIPE: the program closed its end
         }
@@ -52,6 +69,7 @@ void Serve(const CutterConfig& cutter, HANDLE server) {
             break;
         }
         if (!GetOverlappedResult(server, &overlapped, &count, FALSE)) break;
+        taken += count;
         DWORD written = 0;
         if (received.valid() && count != 0) {
             WriteFile(received.get(), buffer.data(), count, &written, nullptr);

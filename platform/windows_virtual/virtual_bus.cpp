@@ -41,7 +41,8 @@ std::vector<std::string> Split(const std::string& text, char separator) {
     return items;
 }
 
-std::map<std::string, DWORD> ParseDelays(const std::string& text) {
+// "port:number;..." as a map from port to number.
+std::map<std::string, DWORD> ParsePortNumbers(const std::string& text) {
     std::map<std::string, DWORD> delays;
     for (const std::string& item : Split(text, ';')) {
         const std::string::size_type colon = item.find(':');
@@ -80,7 +81,8 @@ HANDLE NamedEvent(const std::string& port, const wchar_t* what) {
 }
 
 std::vector<CutterConfig> ReadCutters() {
-    const std::map<std::string, DWORD> delays = ParseDelays(Variable("EMU_USB_DELAYS"));
+    const std::map<std::string, DWORD> delays = ParsePortNumbers(Variable("EMU_USB_DELAYS"));
+    const std::map<std::string, DWORD> stalls = ParsePortNumbers(Variable("EMU_USB_STALLS"));
     const std::set<std::string> absent = ParsePorts(Variable("EMU_USB_ABSENT"));
     const std::set<std::string> closeFails = ParsePorts(Variable("EMU_USB_CLOSE_FAILS"));
     const std::set<std::string> otherDriver = ParsePorts(Variable("EMU_USB_OTHER_DRIVER"));
@@ -97,6 +99,8 @@ std::vector<CutterConfig> ReadCutters() {
         cutter.receiveFile = Widen(entry.receiveFile);
         const auto delay = delays.find(cutter.port);
         if (delay != delays.end()) cutter.delayMs = delay->second;
+        const auto stall = stalls.find(cutter.port);
+        if (stall != stalls.end()) cutter.stallAfter = stall->second;
         cutter.absentAtStart = absent.count(cutter.port) != 0;
         cutter.closeFails = closeFails.count(cutter.port) != 0;
         cutter.otherDriver = otherDriver.count(cutter.port) != 0;

@@ -9,6 +9,10 @@
 //                       every byte the cutter takes in.
 //   EMU_USB_DELAYS      ';'-separated "port:milliseconds": the time the cutter
 //                       takes before it accepts each write.
+//   EMU_USB_STALLS      ';'-separated "port:bytes": once the cutter has taken
+//                       that many bytes of a connection it takes no more, and
+//                       the program's write stays pending until the program
+//                       gives up the connection or the cutter is unplugged.
 //   EMU_FAULTS          ','-separated "Function:nth:error[:times]": the nth
 //                       call (1-based) of a SetupDi* or WinUsb_* function here
 //                       fails with `error`, `times` calls in a row (default 1).
@@ -69,6 +73,7 @@ struct CutterConfig {
     std::string port;
     std::wstring receiveFile;  // none if empty
     DWORD delayMs = 0;         // before each write is accepted
+    DWORD stallAfter = 0;      // bytes of a connection taken before it stalls; 0: never
     bool absentAtStart = false;
     bool closeFails = false;
     bool otherDriver = false;
