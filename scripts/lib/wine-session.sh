@@ -32,11 +32,11 @@
 # did, never only its exit code.
 
 source "$(dirname "${BASH_SOURCE[0]}")/kernel-32bit.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/xvfb.sh"
 
 WINE64=/usr/lib/wine/wine64
 WINE32=/usr/lib/wine/wine
 WINESERVER=/usr/lib/wine/wineserver64
-wine_session_xvfb_pid=
 # The answer of wine_session_runs_32bit, once known: "yes", or "no" and
 # the reason in wine_session_no_32bit_reason.
 wine_session_32bit=
@@ -51,11 +51,7 @@ wine_session_end() {
   if [[ -n ${WINEPREFIX:-} ]]; then
     timeout 30 "$WINESERVER" -k >/dev/null 2>&1 || true
   fi
-  if [[ -n $wine_session_xvfb_pid ]]; then
-    kill "$wine_session_xvfb_pid" 2>/dev/null || true
-    wait "$wine_session_xvfb_pid" 2>/dev/null || true
-    wine_session_xvfb_pid=
-  fi
+  xvfb_end
 }
 
 wine_session_start() {
@@ -64,26 +60,13 @@ wine_session_start() {
   if wine_session_runs_32bit && [[ ! -x $WINE32 ]]; then
     wine_session_fail "32-bit Wine (wine32:i386) is missing: run scripts/setup"
   fi
-  command -v Xvfb >/dev/null || wine_session_fail "Xvfb is missing: run scripts/setup"
   mkdir -p "$work"
   work=$(cd "$work" && pwd)
   export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   rm -rf "$WINEPREFIX"
   trap wine_session_end EXIT
 
-  # A display of its own: Xvfb picks a free number and writes it to fd 3.
-  rm -f "$work/display"
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-  wine_session_xvfb_pid=$!
-  local _
-  for _ in $(seq 200); do
-    [[ -s $work/display ]] && break
-    kill -0 "$wine_session_xvfb_pid" 2>/dev/null ||
-      { cat "$work/xvfb.log" >&2; wine_session_fail "Xvfb did not start"; }
-    sleep 0.1
-  done
-  [[ -s $work/display ]] || wine_session_fail "Xvfb gave no display number within 20 s"
-  export DISPLAY=:$(head -1 "$work/display")
+  xvfb_start "$work/xvfb.log"
 
   # A fresh prefix now and then fails to come up at the first try on a busy
   # machine (seen once in a whole test run, with nothing in the log): one more.
