@@ -658,7 +658,11 @@ int main(int argc, char** argv) {
                 return found != nullptr && IsWindowVisible(found) ? found : nullptr;
             },
             "window with that title");
-        Report("window", Text(window));
+        // Its caption as the system keeps it: asking the window itself
+        // (WM_GETTEXT) can time out while a busy program fills it.
+        WCHAR caption[256] = {};
+        GetWindowTextW(window, caption, 256);
+        Report("window", caption);
         return 0;
     }
     Fail("unknown command " + command);
