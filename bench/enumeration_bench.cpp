@@ -4,7 +4,7 @@
 #include <iostream>
 
 #include "platform/emu/control.h"
-#include "platform/emu/virtual_usb.h"
+#include "platform/emu/buses/virtual/virtual_usb.h"
 #include "usb/usb_listener.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/emu/desktop.h"
+#include "platform/emu/user32/desktop.h"
 
 class WatchedDesktop : public emu::Desktop {
   public:

@@ -14,7 +14,7 @@
 
 #include "app/front_end_state.h"
 #include "platform/emu/control.h"
-#include "platform/emu/desktop.h"
+#include "platform/emu/user32/desktop.h"
 #include "resources/resource.h"
 #include "tests/scenario_runner/emulated_world.h"
 #include "tests/scenario_runner/scenario.h"

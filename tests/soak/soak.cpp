@@ -12,7 +12,7 @@
 
 #include "app/front_end_state.h"
 #include "platform/emu/control.h"
-#include "platform/emu/virtual_usb.h"
+#include "platform/emu/buses/virtual/virtual_usb.h"
 #include "tests/support/deadline.h"
 #include "tests/support/run_program.h"  // wWinMain
 #include "tests/support/log_watch.h"

@@ -4,7 +4,7 @@
 
 #include "log/exception.h"
 #include "platform/emu/control.h"
-#include "platform/emu/virtual_usb.h"
+#include "platform/emu/buses/virtual/virtual_usb.h"
 #include "tests/support/log_watch.h"
 #include "usb/usb_listener.h"
 
