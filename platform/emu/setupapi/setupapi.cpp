@@ -1,16 +1,21 @@
-// SetupAPI over the USB devices of the emulation: the virtual bus's, or the
-// host's through libusb. A device information set is a snapshot of the
-// devices present when it was made; its handle is checked before every use.
+// SetupAPI over the USB bus in use (winusb/usb_bus.h). A device information
+// set is a snapshot of the devices present when it was made; its handle is
+// checked before every use. Device-change messages carry what the bus
+// reports of arrivals and removals to windows.
 #include <cstddef>
 #include <cstring>
+#include <deque>
+#include <memory>
 #include <mutex>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "platform/emu/faults.h"
-#include "platform/emu/buses/host/host_usb.h"
 #include "platform/emu/kernel32/kernel_api.h"
 #include "platform/emu/setupapi/setupapi_api.h"
-#include "platform/emu/buses/virtual/virtual_bus.h"
+#include "platform/emu/user32/user_api.h"
+#include "platform/emu/winusb/usb_bus.h"
 
 const GUID GUID_DEVINTERFACE_USB_DEVICE = {
     0xA5DCBF10, 0x6530, 0x11D2, {0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED}};
@@ -90,6 +95,45 @@ std::string LocationPathsProperty(const UsbListing& device) {
     return multi;
 }
 
+// A window's registration for device-change messages. The records its
+// messages point to live as long as the process: a window may read one late.
+struct Notification {
+    HWND window = nullptr;
+    UsbBus* bus = nullptr;
+    void* watch = nullptr;
+    std::deque<std::vector<unsigned char>> delivered;
+};
+
+struct Notifications {
+    std::mutex mutex;
+    std::vector<std::unique_ptr<Notification>> all;
+};
+
+Notifications& TheNotifications() {
+    static Notifications* notifications = new Notifications;
+    return *notifications;
+}
+
+void Deliver(Notification* notification, WPARAM what, const std::wstring& path) {
+    const std::size_t size =
+        offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name) + (path.size() + 1) * sizeof(wchar_t);
+    DEV_BROADCAST_DEVICEINTERFACE_W header{};
+    header.dbcc_size = static_cast<DWORD>(size);
+    header.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    header.dbcc_classguid = GUID_DEVINTERFACE_USB_DEVICE;
+    std::vector<unsigned char> bytes(size);
+    std::memcpy(bytes.data(), &header, offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name));
+    std::memcpy(bytes.data() + offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name), path.c_str(),
+                (path.size() + 1) * sizeof(wchar_t));
+    void* record = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(TheNotifications().mutex);
+        notification->delivered.push_back(std::move(bytes));
+        record = notification->delivered.back().data();
+    }
+    PostMessageW(notification->window, WM_DEVICECHANGE, what, reinterpret_cast<LPARAM>(record));
+}
+
 }  // namespace
 }  // namespace emu
 
@@ -102,7 +146,7 @@ HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* classGuid, PCWSTR, HWND, DWORD 
     auto set = std::make_unique<emu::DeviceInfoSet>();
     const bool usbInterfaces = (flags & DIGCF_DEVICEINTERFACE) != 0 && classGuid != nullptr &&
                                *classGuid == GUID_DEVINTERFACE_USB_DEVICE;
-    if (usbInterfaces) set->elements = emu::ListedUsbDevices();
+    if (usbInterfaces) set->elements = emu::TheUsbBus().Devices();
     HDEVINFO handle = set.get();
     emu::Sets& sets = emu::TheSets();
     std::lock_guard<std::mutex> lock(sets.mutex);
@@ -267,14 +311,27 @@ HDEVNOTIFY WINAPI RegisterDeviceNotificationW(HANDLE recipient, LPVOID notificat
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    // The host's devices come and go through libusb's hotplug events, to
-    // windows; the virtual bus delivers nothing: the system learns of its
-    // devices by enumerating.
-    if (emu::HostUsbChosen() && (flags & DEVICE_NOTIFY_SERVICE_HANDLE) == 0) {
-        return emu::RegisterHostUsbNotification(static_cast<HWND>(recipient));
+    // Messages go to windows only.
+    if ((flags & DEVICE_NOTIFY_SERVICE_HANDLE) != 0) {
+        static char token;
+        return &token;
     }
-    static char token;
-    return &token;
+    auto notification = std::make_unique<emu::Notification>();
+    emu::Notification* raw = notification.get();
+    raw->window = static_cast<HWND>(recipient);
+    raw->bus = &emu::TheUsbBus();
+    {
+        emu::Notifications& notifications = emu::TheNotifications();
+        std::lock_guard<std::mutex> lock(notifications.mutex);
+        notifications.all.push_back(std::move(notification));
+    }
+    void* watch = raw->bus->Watch([raw](bool arrived, const std::wstring& path) {
+        emu::Deliver(raw, arrived ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE, path);
+    });
+    if (watch == nullptr) return nullptr;
+    std::lock_guard<std::mutex> lock(emu::TheNotifications().mutex);
+    raw->watch = watch;
+    return raw;
 }
 
 BOOL WINAPI UnregisterDeviceNotification(HDEVNOTIFY handle) {
@@ -283,6 +340,17 @@ BOOL WINAPI UnregisterDeviceNotification(HDEVNOTIFY handle) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    emu::UnregisterHostUsbNotification(handle);
+    void* watch = nullptr;
+    emu::UsbBus* bus = nullptr;
+    {
+        emu::Notifications& notifications = emu::TheNotifications();
+        std::lock_guard<std::mutex> lock(notifications.mutex);
+        for (const auto& candidate : notifications.all) {
+            if (candidate.get() != handle) continue;
+            std::swap(watch, candidate->watch);
+            bus = candidate->bus;
+        }
+    }
+    if (watch != nullptr) bus->Unwatch(watch);
     return TRUE;
 }

@@ -1,6 +1,6 @@
-// The WinUSB interface handles WinUsb_Initialize hands out over one kind of
-// device file (virtual cutters, host devices): a handle is the address of
-// its entry, so a stale or foreign one is refused instead of followed.
+// The WinUSB interface handles WinUsb_Initialize hands out over the bus's
+// device files: a handle is the address of its entry, so a stale or
+// foreign one is refused instead of followed.
 #pragma once
 
 #include <memory>

@@ -1,6 +1,7 @@
 // The host's USB devices through libusb, shaped the way Windows shows them:
 // SetupAPI's listing, the device file CreateFileW opens, WinUSB's interface
-// and overlapped bulk writes that complete through the emulated port.
+// and overlapped bulk writes that complete through the emulated port, and
+// hotplug events as arrivals and removals.
 //
 // One thread runs libusb's event handling for the whole process. It sleeps
 // in poll() while nothing happens, and every transfer callback and hotplug
@@ -20,14 +21,11 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/emu/kernel32/completion_port.h"
 #include "platform/emu/faults.h"
 #include "platform/emu/buses/host/host_usb_claim.h"
 #include "platform/emu/buses/host/host_usb_listing.h"
 #include "platform/emu/kernel32/kernel_api.h"
-#include "platform/emu/setupapi/setupapi_api.h"
-#include "platform/emu/user32/user_api.h"
-#include "platform/emu/winusb/winusb_interfaces.h"
+#include "platform/emu/kernel32/devices.h"
 
 namespace emu {
 
@@ -192,11 +190,10 @@ struct PendingWrite {
 // A device file. Its mutex guards the fields below it and is never held
 // across a libusb call that may wait for the event thread, whose transfer
 // callbacks take it.
-class HostDeviceFile : public OverlappedObject,
-                       public std::enable_shared_from_this<HostDeviceFile> {
+class HostDeviceFile : public UsbDeviceFile, public std::enable_shared_from_this<HostDeviceFile> {
   public:
     HostDeviceFile(libusb_device_handle* opened, bool overlapped)
-        : OverlappedObject(overlapped), handle(opened) {}
+        : UsbDeviceFile(overlapped), handle(opened) {}
 
     // CloseHandle: ends the writes in flight, gives the interface back and
     // closes the libusb handle, or leaves that to the event thread when a
@@ -263,12 +260,19 @@ class HostDeviceFile : public OverlappedObject,
         return true;
     }
 
-    bool IsClosed() {
+    bool IsClosed() const override {
         std::lock_guard<std::mutex> lock(mutex);
         return closed;
     }
 
-    std::mutex mutex;
+    BOOL Claim() override;
+    void Release() override;
+    BOOL QueryInterfaceSettings(UCHAR alternate, PUSB_INTERFACE_DESCRIPTOR descriptor) override;
+    BOOL QueryPipe(UCHAR alternate, UCHAR pipeIndex, PWINUSB_PIPE_INFORMATION pipe) override;
+    BOOL WritePipe(UCHAR pipeId, const UCHAR* buffer, ULONG length, PULONG transferred,
+                   OVERLAPPED* overlapped) override;
+
+    mutable std::mutex mutex;
     std::condition_variable drained;
     libusb_device_handle* handle;
     bool claimed = false;
@@ -299,15 +303,6 @@ void Host::CloseIdle() {
     }
     std::lock_guard<std::mutex> lock(mutex);
     lingering.insert(lingering.end(), still.begin(), still.end());
-}
-
-WinUsbInterfaces<HostDeviceFile>& TheInterfaces() {
-    static auto* interfaces = new WinUsbInterfaces<HostDeviceFile>;  // used during exit
-    return *interfaces;
-}
-
-std::shared_ptr<HostDeviceFile> FileOf(WINUSB_INTERFACE_HANDLE handle) {
-    return TheInterfaces().FileOf(handle);
 }
 
 void LIBUSB_CALL WriteDone(libusb_transfer* transfer) {
@@ -350,12 +345,11 @@ const libusb_interface_descriptor* Setting(libusb_device_handle* handle, UCHAR a
     return nullptr;
 }
 
-// Hotplug registrations. Each keeps the records it delivered, which the
-// posted messages point to, until the process ends.
+// Hotplug registrations, kept until the process ends: a callback may
+// still be on its way when one is deregistered.
 struct Registration {
-    HWND window;
+    UsbDeviceChange changed;
     libusb_hotplug_callback_handle callback = 0;
-    std::deque<std::vector<unsigned char>> delivered;
 };
 
 struct Registrations {
@@ -366,26 +360,6 @@ struct Registrations {
 Registrations& TheRegistrations() {
     static Registrations* registrations = new Registrations;
     return *registrations;
-}
-
-void Deliver(Registration* registration, WPARAM what, const std::wstring& path) {
-    const std::size_t size =
-        offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name) + (path.size() + 1) * sizeof(wchar_t);
-    DEV_BROADCAST_DEVICEINTERFACE_W header{};
-    header.dbcc_size = static_cast<DWORD>(size);
-    header.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-    header.dbcc_classguid = GUID_DEVINTERFACE_USB_DEVICE;
-    std::vector<unsigned char> bytes(size);
-    std::memcpy(bytes.data(), &header, offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name));
-    std::memcpy(bytes.data() + offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name), path.c_str(),
-                (path.size() + 1) * sizeof(wchar_t));
-    void* record = nullptr;
-    {
-        std::lock_guard<std::mutex> lock(TheRegistrations().mutex);
-        registration->delivered.push_back(std::move(bytes));
-        record = registration->delivered.back().data();
-    }
-    PostMessageW(registration->window, WM_DEVICECHANGE, what, reinterpret_cast<LPARAM>(record));
 }
 
 // The path an arriving device gets, named among all present ones as a
@@ -413,14 +387,13 @@ int LIBUSB_CALL Hotplug(libusb_context*, libusb_device* device, libusb_hotplug_e
         const std::wstring path =
             arrived ? PathOfArrived(*host, device) : host->names.Forget(device);
         libusb_unref_device(device);
-        if (!path.empty())
-            Deliver(registration, arrived ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE, path);
+        if (!path.empty()) registration->changed(arrived, path);
     });
     return 0;
 }
 
-}  // namespace
-
+// Every USB device of the host that Windows would give a USB device
+// interface (root hubs have none). Empty when libusb cannot start.
 std::vector<UsbListing> HostUsbDevices() {
     Host* host = Host::Get();
     if (host == nullptr) return {};
@@ -434,6 +407,8 @@ std::vector<UsbListing> HostUsbDevices() {
     return listings;
 }
 
+// The device whose interface path is `path`; null with the Windows error
+// in `error` (ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED, ...).
 std::shared_ptr<KernelObject> OpenHostUsbDevice(const std::wstring& path, DWORD flags,
                                                 DWORD* error) {
     *error = ERROR_FILE_NOT_FOUND;
@@ -460,61 +435,34 @@ std::shared_ptr<KernelObject> OpenHostUsbDevice(const std::wstring& path, DWORD 
     return std::make_shared<HostDeviceFile>(handle, (flags & FILE_FLAG_OVERLAPPED) != 0);
 }
 
-bool IsHostDeviceFile(const std::shared_ptr<KernelObject>& object) {
-    return std::dynamic_pointer_cast<HostDeviceFile>(object) != nullptr;
-}
-
-bool IsHostInterface(WINUSB_INTERFACE_HANDLE handle) {
-    return TheInterfaces().Contains(handle);
-}
-
-BOOL HostWinUsbInitialize(const std::shared_ptr<KernelObject>& object,
-                          PWINUSB_INTERFACE_HANDLE interfaceHandle) {
-    auto file = std::dynamic_pointer_cast<HostDeviceFile>(object);
-    if (!file) {
-        SetLastError(ERROR_INVALID_FUNCTION);
-        return FALSE;
-    }
-    if (!file->IsOverlapped()) {
-        SetLastError(ERROR_INVALID_PARAMETER);  // WinUSB needs FILE_FLAG_OVERLAPPED
-        return FALSE;
-    }
+BOOL HostDeviceFile::Claim() {
     bool detach = false;
-    const DWORD refused = CheckCutterInterface(file->handle, &detach);
+    const DWORD refused = CheckCutterInterface(handle, &detach);
     if (refused != ERROR_SUCCESS) {
         SetLastError(refused);
         return FALSE;
     }
     // A cutter may be bound to the kernel's printer driver: it lets go of
     // the interface while we hold it, and gets it back after.
-    libusb_set_auto_detach_kernel_driver(file->handle, detach ? 1 : 0);
-    const int result = libusb_claim_interface(file->handle, 0);
+    libusb_set_auto_detach_kernel_driver(handle, detach ? 1 : 0);
+    const int result = libusb_claim_interface(handle, 0);
     if (result != LIBUSB_SUCCESS) {
         SetLastError(WindowsErrorOfLibusbCall(result));
         return FALSE;
     }
-    {
-        std::lock_guard<std::mutex> lock(file->mutex);
-        file->claimed = true;
-    }
-    *interfaceHandle = TheInterfaces().Add(file);
+    std::lock_guard<std::mutex> lock(mutex);
+    claimed = true;
     return TRUE;
 }
 
-BOOL HostWinUsbFree(WINUSB_INTERFACE_HANDLE handle) {
-    const std::shared_ptr<HostDeviceFile> freed = TheInterfaces().Remove(handle);
-    if (!freed) return FALSE;
-    freed->CancelAndDrain(false);
-    freed->ReleaseInterface();
-    return TRUE;
+void HostDeviceFile::Release() {
+    CancelAndDrain(false);
+    ReleaseInterface();
 }
 
-BOOL HostWinUsbQueryInterfaceSettings(WINUSB_INTERFACE_HANDLE handle, UCHAR alternate,
-                                      PUSB_INTERFACE_DESCRIPTOR descriptor) {
-    auto file = FileOf(handle);
-    if (!file) return FALSE;
+BOOL HostDeviceFile::QueryInterfaceSettings(UCHAR alternate, PUSB_INTERFACE_DESCRIPTOR descriptor) {
     libusb_config_descriptor* config = nullptr;
-    const libusb_interface_descriptor* setting = Setting(file->handle, alternate, &config);
+    const libusb_interface_descriptor* setting = Setting(handle, alternate, &config);
     if (setting != nullptr) {
         *descriptor = USB_INTERFACE_DESCRIPTOR{setting->bLength,
                                                setting->bDescriptorType,
@@ -530,12 +478,9 @@ BOOL HostWinUsbQueryInterfaceSettings(WINUSB_INTERFACE_HANDLE handle, UCHAR alte
     return setting != nullptr ? TRUE : FALSE;
 }
 
-BOOL HostWinUsbQueryPipe(WINUSB_INTERFACE_HANDLE handle, UCHAR alternate, UCHAR pipeIndex,
-                         PWINUSB_PIPE_INFORMATION pipe) {
-    auto file = FileOf(handle);
-    if (!file) return FALSE;
+BOOL HostDeviceFile::QueryPipe(UCHAR alternate, UCHAR pipeIndex, PWINUSB_PIPE_INFORMATION pipe) {
     libusb_config_descriptor* config = nullptr;
-    const libusb_interface_descriptor* setting = Setting(file->handle, alternate, &config);
+    const libusb_interface_descriptor* setting = Setting(handle, alternate, &config);
     BOOL found = FALSE;
     if (setting != nullptr && pipeIndex < setting->bNumEndpoints) {
         const libusb_endpoint_descriptor& endpoint = setting->endpoint[pipeIndex];
@@ -551,11 +496,9 @@ BOOL HostWinUsbQueryPipe(WINUSB_INTERFACE_HANDLE handle, UCHAR alternate, UCHAR 
     return found;
 }
 
-BOOL HostWinUsbWritePipe(WINUSB_INTERFACE_HANDLE handle, UCHAR pipeId, const UCHAR* buffer,
-                         ULONG length, PULONG transferred, OVERLAPPED* overlapped) {
+BOOL HostDeviceFile::WritePipe(UCHAR pipeId, const UCHAR* buffer, ULONG length, PULONG transferred,
+                               OVERLAPPED* overlapped) {
     if (transferred != nullptr) *transferred = 0;
-    auto file = FileOf(handle);
-    if (!file) return FALSE;
     if ((pipeId & LIBUSB_ENDPOINT_IN) != 0 || (buffer == nullptr && length != 0)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -564,7 +507,7 @@ BOOL HostWinUsbWritePipe(WINUSB_INTERFACE_HANDLE handle, UCHAR pipeId, const UCH
     if (overlapped == nullptr) {
         int moved = 0;
         const int result =
-            libusb_bulk_transfer(file->handle, pipeId, data, static_cast<int>(length), &moved, 0);
+            libusb_bulk_transfer(handle, pipeId, data, static_cast<int>(length), &moved, 0);
         if (transferred != nullptr) *transferred = static_cast<ULONG>(moved);
         if (result != LIBUSB_SUCCESS) {
             SetLastError(WindowsErrorOfLibusbCall(result));
@@ -577,65 +520,84 @@ BOOL HostWinUsbWritePipe(WINUSB_INTERFACE_HANDLE handle, UCHAR pipeId, const UCH
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return FALSE;
     }
-    auto* write = new PendingWrite{file, overlapped};
-    libusb_fill_bulk_transfer(transfer, file->handle, pipeId, data, static_cast<int>(length),
-                              WriteDone, write, 0);
-    std::lock_guard<std::mutex> lock(file->mutex);
-    const int result = file->closed ? LIBUSB_ERROR_OTHER : libusb_submit_transfer(transfer);
+    auto* write = new PendingWrite{shared_from_this(), overlapped};
+    libusb_fill_bulk_transfer(transfer, handle, pipeId, data, static_cast<int>(length), WriteDone,
+                              write, 0);
+    std::lock_guard<std::mutex> lock(mutex);
+    const int result = closed ? LIBUSB_ERROR_OTHER : libusb_submit_transfer(transfer);
     if (result != LIBUSB_SUCCESS) {
         delete write;
         libusb_free_transfer(transfer);
-        SetLastError(file->closed ? ERROR_INVALID_HANDLE : WindowsErrorOfLibusbCall(result));
+        SetLastError(closed ? ERROR_INVALID_HANDLE : WindowsErrorOfLibusbCall(result));
         return FALSE;
     }
     // The callback takes the file's lock first: it cannot complete the
     // write before it is counted.
-    file->transfers.push_back(transfer);
-    ++file->unfinished;
-    file->Binding().Started();
+    transfers.push_back(transfer);
+    ++unfinished;
+    Binding().Started();
     SetLastError(ERROR_IO_PENDING);
     return FALSE;
 }
 
-void* RegisterHostUsbNotification(HWND window) {
-    Host* host = Host::Get();
-    if (host == nullptr || libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG) == 0) {
-        SetLastError(ERROR_NOT_SUPPORTED);
-        return nullptr;
+class HostBus : public UsbBus {
+  public:
+    std::vector<UsbListing> Devices() override {
+        // From the first listing on, the host's device paths open here.
+        static std::once_flag registered;
+        std::call_once(registered, [] {
+            SetDeviceOpener([](const std::wstring& path, DWORD, DWORD flags, DWORD* error) {
+                return OpenHostUsbDevice(path, flags, error);
+            });
+        });
+        return HostUsbDevices();
     }
-    auto registration = std::make_unique<Registration>();
-    registration->window = window;
-    Registration* raw = registration.get();
-    {
+
+    void* Watch(UsbDeviceChange changed) override {
+        Host* host = Host::Get();
+        if (host == nullptr || libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG) == 0) {
+            SetLastError(ERROR_NOT_SUPPORTED);
+            return nullptr;
+        }
+        auto registration = std::make_unique<Registration>();
+        registration->changed = std::move(changed);
+        Registration* raw = registration.get();
+        {
+            Registrations& registrations = TheRegistrations();
+            std::lock_guard<std::mutex> lock(registrations.mutex);
+            registrations.all.push_back(std::move(registration));
+        }
+        const int result = libusb_hotplug_register_callback(
+            host->Context(),
+            static_cast<libusb_hotplug_event>(LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED |
+                                              LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT),
+            static_cast<libusb_hotplug_flag>(0), LIBUSB_HOTPLUG_MATCH_ANY, LIBUSB_HOTPLUG_MATCH_ANY,
+            LIBUSB_HOTPLUG_MATCH_ANY, Hotplug, raw, &raw->callback);
+        if (result != LIBUSB_SUCCESS) {
+            SetLastError(WindowsErrorOfLibusbCall(result));
+            return nullptr;
+        }
+        return raw;
+    }
+
+    void Unwatch(void* watch) override {
+        Host* host = Host::Get();
         Registrations& registrations = TheRegistrations();
         std::lock_guard<std::mutex> lock(registrations.mutex);
-        registrations.all.push_back(std::move(registration));
+        for (const auto& candidate : registrations.all) {
+            if (candidate.get() != watch || candidate->callback == 0 || host == nullptr) continue;
+            libusb_hotplug_deregister_callback(host->Context(), candidate->callback);
+            candidate->callback = 0;
+            return;
+        }
     }
-    const int result = libusb_hotplug_register_callback(
-        host->Context(),
-        static_cast<libusb_hotplug_event>(LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED |
-                                          LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT),
-        static_cast<libusb_hotplug_flag>(0), LIBUSB_HOTPLUG_MATCH_ANY, LIBUSB_HOTPLUG_MATCH_ANY,
-        LIBUSB_HOTPLUG_MATCH_ANY, Hotplug, raw, &raw->callback);
-    if (result != LIBUSB_SUCCESS) {
-        SetLastError(WindowsErrorOfLibusbCall(result));
-        return nullptr;
-    }
-    return raw;
-}
+};
 
-bool UnregisterHostUsbNotification(void* registration) {
-    Host* host = Host::Get();
-    Registrations& registrations = TheRegistrations();
-    std::lock_guard<std::mutex> lock(registrations.mutex);
-    for (const auto& candidate : registrations.all) {
-        if (candidate.get() != registration || candidate->callback == 0 || host == nullptr)
-            continue;
-        libusb_hotplug_deregister_callback(host->Context(), candidate->callback);
-        candidate->callback = 0;
-        return true;
-    }
-    return false;
+}  // namespace
+
+UsbBus& HostUsbBus() {
+    static auto* bus = new HostBus;  // used during exit
+    return *bus;
 }
 
 }  // namespace emu

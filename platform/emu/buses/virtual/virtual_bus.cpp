@@ -6,8 +6,8 @@
 #include <cwctype>
 #include <mutex>
 
+#include "platform/emu/buses/virtual/virtual_device_impl.h"
 #include "platform/emu/kernel32/devices.h"
-#include "platform/emu/buses/host/host_usb.h"
 #include "platform/emu/kernel32/kernel_api.h"
 #include "platform/virtual_cutter_names.h"
 
@@ -33,7 +33,6 @@ std::wstring Lower(std::wstring text) {
 
 std::shared_ptr<KernelObject> OpenDevicePath(Bus& bus, const std::wstring& path, DWORD flags,
                                              DWORD* error) {
-    if (HostUsbChosen()) return OpenHostUsbDevice(path, flags, error);
     std::shared_ptr<VirtualDeviceImpl> device;
     {
         std::lock_guard<std::mutex> lock(bus.mutex);
@@ -91,6 +90,15 @@ void PlugInFromEnvironment(Bus& bus) {
         if (end == std::string::npos) break;
         start = end + 1;
     }
+}
+
+Bus& TheBus();
+
+// Present devices, in the order they were plugged in.
+std::vector<std::shared_ptr<VirtualDeviceImpl>> PresentDevices() {
+    Bus& bus = TheBus();
+    std::lock_guard<std::mutex> lock(bus.mutex);
+    return bus.present;
 }
 
 Bus& TheBus() {
@@ -152,27 +160,32 @@ std::vector<std::shared_ptr<VirtualDevice>> PluggedDevices() {
     return std::vector<std::shared_ptr<VirtualDevice>>(present.begin(), present.end());
 }
 
-std::vector<std::shared_ptr<VirtualDeviceImpl>> PresentDevices() {
-    Bus& bus = TheBus();
-    std::lock_guard<std::mutex> lock(bus.mutex);
-    return bus.present;
+bool VirtualBusInUse() {
+    return controlUsed || std::getenv(kDevicesVariable) != nullptr;
 }
 
-bool HostUsbChosen() {
-    return !controlUsed && std::getenv(kDevicesVariable) == nullptr;
-}
-
-std::vector<UsbListing> ListedUsbDevices() {
-    TheBus();  // its opener serves CreateFileW for both kinds of device
-    if (HostUsbChosen()) return HostUsbDevices();
-    std::vector<UsbListing> listed;
-    for (const auto& device : PresentDevices()) {
-        if (!device->Config().hasInterface) continue;
-        listed.push_back({device->InstanceId(), device->DevicePath(),
-                          device->Config().locationPaths,
-                          device->Config().unterminatedLocationPaths});
-    }
-    return listed;
+UsbBus& VirtualUsbBus() {
+    class VirtualBus : public UsbBus {
+      public:
+        std::vector<UsbListing> Devices() override {
+            std::vector<UsbListing> listed;
+            for (const auto& device : PresentDevices()) {
+                if (!device->Config().hasInterface) continue;
+                listed.push_back({device->InstanceId(), device->DevicePath(),
+                                  device->Config().locationPaths,
+                                  device->Config().unterminatedLocationPaths});
+            }
+            return listed;
+        }
+        // The system learns of virtual devices by listing them.
+        void* Watch(UsbDeviceChange) override {
+            static char token;
+            return &token;
+        }
+        void Unwatch(void*) override {}
+    };
+    static auto* bus = new VirtualBus;  // used during exit
+    return *bus;
 }
 
 }  // namespace emu

@@ -9,7 +9,7 @@ namespace emu {
 VirtualDevice::~VirtualDevice() = default;
 
 DeviceFile::DeviceFile(std::shared_ptr<VirtualDeviceImpl> owner, bool overlapped)
-    : OverlappedObject(overlapped), device(std::move(owner)) {}
+    : UsbDeviceFile(overlapped), device(std::move(owner)) {}
 
 bool DeviceFile::Close(DWORD* error) {
     closed = true;
@@ -18,6 +18,60 @@ bool DeviceFile::Close(DWORD* error) {
 
 bool DeviceFile::CancelIo(DWORD* error) {
     return device->FileCancelled(this, error);
+}
+
+bool DeviceFile::SpeaksWinUsb() const {
+    return device->Config().winUsb;
+}
+
+BOOL DeviceFile::Claim() {
+    if (!device->Present()) {
+        SetLastError(kRemovedDeviceError);
+        return FALSE;
+    }
+    device->InterfaceOpened();
+    return TRUE;
+}
+
+void DeviceFile::Release() {
+    device->InterfaceFreed(this);
+}
+
+BOOL DeviceFile::QueryInterfaceSettings(UCHAR alternate, PUSB_INTERFACE_DESCRIPTOR descriptor) {
+    if (!device->Present()) {
+        SetLastError(kRemovedDeviceError);
+        return FALSE;
+    }
+    if (alternate != 0) {
+        SetLastError(ERROR_NO_MORE_ITEMS);
+        return FALSE;
+    }
+    *descriptor = USB_INTERFACE_DESCRIPTOR{};
+    descriptor->bLength = sizeof(USB_INTERFACE_DESCRIPTOR);
+    descriptor->bDescriptorType = 4;  // INTERFACE
+    descriptor->bNumEndpoints = static_cast<UCHAR>(device->Config().endpoints.size());
+    descriptor->bInterfaceClass = 0xFF;  // vendor specific, as WinUSB devices are
+    return TRUE;
+}
+
+BOOL DeviceFile::QueryPipe(UCHAR alternate, UCHAR pipeIndex, PWINUSB_PIPE_INFORMATION pipe) {
+    if (!device->Present()) {
+        SetLastError(kRemovedDeviceError);
+        return FALSE;
+    }
+    const auto& endpoints = device->Config().endpoints;
+    if (alternate != 0 || pipeIndex >= endpoints.size()) {
+        SetLastError(ERROR_NO_MORE_ITEMS);
+        return FALSE;
+    }
+    const UsbEndpoint& endpoint = endpoints[pipeIndex];
+    *pipe = WINUSB_PIPE_INFORMATION{endpoint.type, endpoint.address, endpoint.maxPacketSize, 0};
+    return TRUE;
+}
+
+BOOL DeviceFile::WritePipe(UCHAR pipeId, const UCHAR* data, ULONG length, PULONG transferred,
+                           OVERLAPPED* overlapped) {
+    return device->WritePipe(shared_from_this(), pipeId, data, length, transferred, overlapped);
 }
 
 VirtualDeviceImpl::VirtualDeviceImpl(VirtualDeviceConfig deviceConfig, std::wstring devicePath,

@@ -1,5 +1,5 @@
-// Inside of the virtual USB devices, shared by the bus, the kernel's device
-// files and the WinUSB emulation.
+// Inside of the virtual USB devices: the bus's devices and the files
+// CreateFileW opens on them, which WinUSB drives.
 #pragma once
 
 #include <atomic>
@@ -9,22 +9,30 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/emu/kernel32/completion_port.h"
 #include "platform/emu/buses/virtual/virtual_usb.h"
+#include "platform/emu/winusb/usb_bus.h"
 
 namespace emu {
 
 class VirtualDeviceImpl;
 
 // A file handle opened on a virtual device's interface path.
-class DeviceFile : public OverlappedObject {
+class DeviceFile : public UsbDeviceFile, public std::enable_shared_from_this<DeviceFile> {
   public:
     DeviceFile(std::shared_ptr<VirtualDeviceImpl> device, bool overlapped);
     bool Close(DWORD* error) override;
     bool CancelIo(DWORD* error) override;
 
+    bool SpeaksWinUsb() const override;
+    BOOL Claim() override;
+    void Release() override;
+    BOOL QueryInterfaceSettings(UCHAR alternate, PUSB_INTERFACE_DESCRIPTOR descriptor) override;
+    BOOL QueryPipe(UCHAR alternate, UCHAR pipeIndex, PWINUSB_PIPE_INFORMATION pipe) override;
+    BOOL WritePipe(UCHAR pipeId, const UCHAR* data, ULONG length, PULONG transferred,
+                   OVERLAPPED* overlapped) override;
+    bool IsClosed() const override { return closed; }
+
     const std::shared_ptr<VirtualDeviceImpl>& Device() const { return device; }
-    bool IsClosed() const { return closed; }
 
   private:
     std::shared_ptr<VirtualDeviceImpl> device;
