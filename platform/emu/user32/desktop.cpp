@@ -2,8 +2,6 @@
 // actions reach a dialog: as posted input, like a real keyboard and mouse.
 #include "platform/emu/user32/desktop.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <mutex>
 #include <vector>
@@ -69,19 +67,6 @@ bool Select(HWND top, const UserAction& action, std::string* problem) {
     return true;
 }
 
-// EMU_DESKTOP=scripted|gtk|terminal forces one; by default people get GTK
-// when a display can be opened, else the terminal.
-std::shared_ptr<Desktop> ChosenDesktop() {
-    const char* choice = std::getenv("EMU_DESKTOP");
-    const std::string named = choice != nullptr ? choice : "";
-    if (named == "scripted") return MakeScriptedDesktop();
-    if (named != "terminal") {
-        if (auto gtk = MakeGtkDesktop()) return gtk;
-        if (named == "gtk") std::fputs("EMU_DESKTOP=gtk: no display could be opened\n", stderr);
-    }
-    return MakeTerminalDesktop();
-}
-
 }  // namespace
 
 Desktop::~Desktop() = default;
@@ -89,7 +74,7 @@ Desktop::~Desktop() = default;
 std::shared_ptr<Desktop> CurrentDesktop() {
     Current& current = TheCurrent();
     std::lock_guard<std::mutex> lock(current.mutex);
-    if (current.desktop == nullptr) current.desktop = ChosenDesktop();
+    if (current.desktop == nullptr) current.desktop = ChooseDesktop();
     return current.desktop;
 }
 

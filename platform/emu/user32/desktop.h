@@ -1,7 +1,8 @@
 // The user behind the emulated screen, as the window functions see it: told
-// what appears, asked to act when a thread waits for input. Two desktops
-// implement it: the scripted one of tests, and for people the GTK one when
-// a display can be opened, else the terminal one.
+// what appears, asked to act when a thread waits for input. This is the
+// interface user32 owns and the desktops (platform/emu/desktops) implement:
+// the scripted one of tests, and for people the GTK one when a display can
+// be opened, else the terminal one. user32 calls nothing of theirs but this.
 #pragma once
 
 #include <memory>
@@ -62,9 +63,8 @@ DialogView ViewOf(HWND top);
 // there was nothing to do (a Call, or a list already at the chosen entry).
 bool Perform(HWND top, const UserAction& action, std::string* problem);
 
-std::shared_ptr<Desktop> MakeScriptedDesktop();
-std::shared_ptr<Desktop> MakeTerminalDesktop();
-// Null when no display can be opened, or when the build has no GTK.
-std::shared_ptr<Desktop> MakeGtkDesktop();
+// The desktop a process starts with, chosen by the desktops
+// (platform/emu/desktops) when a window function first needs one.
+std::shared_ptr<Desktop> ChooseDesktop();
 
 }  // namespace emu

@@ -4,13 +4,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <csignal>
 #include <cstdlib>
 #include <mutex>
 #include <thread>
 #include <vector>
 
-#include "platform/emu/desktops/terminal/terminal.h"
 #include "platform/emu/user32/user_api.h"
 
 namespace emu {
@@ -25,6 +25,13 @@ struct Interrupts {
     int pipe[2] = {-1, -1};
     volatile std::sig_atomic_t received = 0;
 };
+
+// Lock-free, so the signal handler may read it.
+std::atomic<void (*)()> restoreOnExit{nullptr};
+
+void RestoreTerminal() {
+    if (auto restore = restoreOnExit.load()) restore();
+}
 
 Interrupts& TheInterrupts() {
     static Interrupts* interrupts = new Interrupts;  // the watcher outlives static destruction
@@ -79,7 +86,6 @@ void Install() {
     std::call_once(installed, [] {
         Interrupts& interrupts = TheInterrupts();
         if (::pipe2(interrupts.pipe, O_CLOEXEC) != 0) return;
-        RestoreTerminal();  // its record must exist before a handler uses it
         std::thread(Watch).detach();
         struct sigaction action {};
         action.sa_handler = OnSignal;
@@ -109,6 +115,10 @@ void CancellableGone(HWND top) {
     std::lock_guard<std::mutex> lock(interrupts.mutex);
     auto& dialogs = interrupts.dialogs;
     dialogs.erase(std::remove(dialogs.begin(), dialogs.end(), top), dialogs.end());
+}
+
+void OnSignalExit(void (*restore)()) {
+    restoreOnExit = restore;
 }
 
 void OnInterrupt(std::function<void(int)> observer) {

@@ -20,4 +20,9 @@ void CancellableGone(HWND top);
 // Cancel, before the Cancel is posted.
 void OnInterrupt(std::function<void(int signal)> observer);
 
+// A desktop that put the terminal in a mode of its own says here what gives
+// it back: `restore` runs, and must be async-signal-safe, before a signal
+// ends the process.
+void OnSignalExit(void (*restore)());
+
 }  // namespace emu

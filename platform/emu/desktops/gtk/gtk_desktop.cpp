@@ -7,7 +7,7 @@
 #include <map>
 #include <mutex>
 
-#include "platform/emu/user32/desktop.h"
+#include "platform/emu/desktops/desktops.h"
 #include "platform/emu/kernel32/devices.h"
 #include "platform/emu/desktops/gtk/gtk_thread.h"
 #include "platform/emu/desktops/gtk/gtk_views.h"

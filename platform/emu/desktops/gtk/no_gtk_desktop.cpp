@@ -1,5 +1,5 @@
 // A build without GTK: people get the terminal desktop.
-#include "platform/emu/user32/desktop.h"
+#include "platform/emu/desktops/desktops.h"
 
 namespace emu {
 

@@ -4,7 +4,7 @@
 #include <deque>
 #include <mutex>
 
-#include "platform/emu/user32/desktop.h"
+#include "platform/emu/desktops/desktops.h"
 #include "platform/emu/kernel32/devices.h"
 #include "platform/emu/kernel32/kernel_api.h"
 #include "platform/emu/user32/message_queue.h"
@@ -310,10 +310,6 @@ void UseScriptedDesktop() {
     // A fresh desktop starts the caller's queue afresh too: a WM_QUIT left by
     // an earlier run would otherwise end the next dialog at once.
     CurrentQueue().Clear();
-}
-
-void UseTerminalDesktop() {
-    InstallDesktop(MakeTerminalDesktop());
 }
 
 void ScriptFileDialog(std::vector<UserAction> actions) {

@@ -10,6 +10,8 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/emu/user32/interrupts.h"
+
 namespace emu {
 namespace {
 
@@ -43,6 +45,7 @@ void EnterRawMode(Tty& tty) {
     if (tcsetattr(tty.in, TCSANOW, &raw) != 0) return;
     tty.raw = true;
     std::atexit(Restore);
+    OnSignalExit(Restore);
 }
 
 void Deliver(const Key& key) {

@@ -6,7 +6,7 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/emu/user32/desktop.h"
+#include "platform/emu/desktops/desktops.h"
 #include "platform/emu/kernel32/devices.h"
 #include "platform/emu/kernel32/kernel_api.h"
 #include "platform/emu/desktops/pending_input.h"
