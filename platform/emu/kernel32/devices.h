@@ -1,6 +1,6 @@
 // Device namespace of the emulated kernel: paths such as \\?\usb#... name
-// devices, not files. A device emulation (the virtual USB bus) installs the
-// opener that resolves them.
+// devices, not files. The USB bus in use registers the opener that resolves
+// them when it starts (platform/emu/buses); the latest registration wins.
 #pragma once
 
 #include <functional>
