@@ -1,8 +1,13 @@
 #include "tests/scenario_runner/scenario.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <iterator>
 #include <sstream>
+#include <utility>
+
+#include "tests/support/job_pattern.h"
 
 namespace scenario {
 namespace {
@@ -13,26 +18,18 @@ struct Token {
     bool quoted = false;
 };
 
+// What a text holds escaped: each character, and the letter after its
+// backslash.
+constexpr std::pair<char, char> kEscapes[] = {
+    {'\r', 'r'}, {'\n', 'n'}, {'\t', 't'}, {'"', '"'}, {'\\', '\\'}};
+
 bool Unescape(char c, char* out) {
-    switch (c) {
-        case 'r':
-            *out = '\r';
-            return true;
-        case 'n':
-            *out = '\n';
-            return true;
-        case 't':
-            *out = '\t';
-            return true;
-        case '"':
-            *out = '"';
-            return true;
-        case '\\':
-            *out = '\\';
-            return true;
-        default:
-            return false;
+    for (const auto& [plain, letter] : kEscapes) {
+        if (c != letter) continue;
+        *out = plain;
+        return true;
     }
+    return false;
 }
 
 bool Tokenize(const std::string& line, std::vector<Token>* tokens, std::string* error) {
@@ -501,34 +498,18 @@ std::string Expand(const std::string& text, const std::string& jobFolder) {
 }
 
 std::string JobBytes(const Job& job) {
-    std::string bytes(job.size, '\0');
-    for (std::uint32_t i = 0; i < job.size; ++i) {
-        bytes[i] = static_cast<char>((i * 131 + i / 1024 + job.name.size()) & 0xFF);
-    }
-    return bytes;
+    return JobPattern(job.size, job.name.size());
 }
 
 std::string Escape(const std::string& text) {
     std::string out;
     for (const char c : text) {
-        switch (c) {
-            case '\r':
-                out += "\\r";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            default:
-                out.push_back(c);
+        const auto* escape = std::find_if(std::begin(kEscapes), std::end(kEscapes),
+                                          [c](const auto& entry) { return entry.first == c; });
+        if (escape == std::end(kEscapes)) {
+            out.push_back(c);
+        } else {
+            out += {'\\', escape->second};
         }
     }
     return out;
