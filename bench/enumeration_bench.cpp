@@ -15,7 +15,7 @@ void BM_EnumerationPass(benchmark::State& state) {
     for (int i = 0; i < count; ++i) {
         emu::VirtualDeviceConfig config;
         config.serial = std::to_string(1000 + i);
-        config.locationPaths = {"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(" + std::to_string(i) + ")"};
+        config.locationPaths = {emu::PortLocationPath(i)};
         emu::PlugIn(config);
     }
     UsbListener listener;

@@ -28,6 +28,7 @@
 #include "tests/support/run_process.h"
 #include "tests/support/run_program.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/wide_text.h"
 
 namespace {
 
@@ -40,10 +41,6 @@ constexpr std::chrono::seconds kRunDeadline(120);
 constexpr std::chrono::seconds kShowPatience(20);
 // The program ends within this after the last step.
 constexpr std::chrono::seconds kEndPatience(60);
-
-std::wstring Wide(const std::string& text) {
-    return std::wstring(text.begin(), text.end());
-}
 
 class Player {
   public:

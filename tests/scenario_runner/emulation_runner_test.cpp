@@ -22,6 +22,7 @@
 #include "tests/support/log_watch.h"
 #include "tests/support/run_program.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/wide_text.h"
 #include "usb/usb_listener.h"
 
 namespace {
@@ -45,10 +46,6 @@ std::vector<std::string> ScenarioNames() {
     }
     std::sort(names.begin(), names.end());
     return names;
-}
-
-std::wstring Wide(const std::string& text) {
-    return std::wstring(text.begin(), text.end());
 }
 
 std::string Narrow(const std::wstring& text) {

@@ -73,7 +73,7 @@ bool ParseDevice(const std::string& text, VirtualDeviceConfig* config) {
     config->vendorId = entry.vendorId;
     config->productId = entry.productId;
     config->serial = entry.serial;
-    config->locationPaths = {"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(" + entry.port + ")"};
+    config->locationPaths = {PortLocationPath(entry.port)};
     config->receiveFile = entry.receiveFile;
     return true;
 }

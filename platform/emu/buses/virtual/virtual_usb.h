@@ -14,6 +14,15 @@
 
 namespace emu {
 
+// The location path of a device on USB port `port` of the first root hub,
+// the first of its SPDRP_LOCATION_PATHS.
+inline std::string PortLocationPath(const std::string& port) {
+    return "PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(" + port + ")";
+}
+inline std::string PortLocationPath(int port) {
+    return PortLocationPath(std::to_string(port));
+}
+
 struct UsbEndpoint {
     USBD_PIPE_TYPE type;
     UCHAR address;  // bit 7 set: IN
@@ -31,7 +40,7 @@ struct VirtualDeviceConfig {
     std::string instanceId;
     // SPDRP_LOCATION_PATHS, in order; the first names the port. Empty: the
     // property cannot be read.
-    std::vector<std::string> locationPaths = {"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(1)"};
+    std::vector<std::string> locationPaths = {PortLocationPath(1)};
     // The property is stored without its terminating zeros.
     bool unterminatedLocationPaths = false;
     // Whether the device exposes a USB device interface (and so a path).
