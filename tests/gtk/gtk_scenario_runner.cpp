@@ -15,9 +15,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <future>
-#include <sstream>
 #include <thread>
 
 #include "tests/gtk/watched_desktop.h"
@@ -235,18 +233,13 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: gtk_scenario_runner <scenario file> <gtk_person>\n");
         return 2;
     }
-    const std::string path = argv[1];
-    std::string name = path.substr(path.find_last_of('/') + 1);
-    name = name.substr(0, name.rfind('.'));
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
     scenario::Scenario played;
     std::string error;
-    if (!scenario::Parse(name, text.str(), &played, &error)) {
-        std::printf("%s\nFAIL %s\n", error.c_str(), name.c_str());
+    if (!scenario::Load(argv[1], &played, &error)) {
+        std::printf("%s\nFAIL %s\n", error.c_str(), played.name.c_str());
         return 1;
     }
+    const std::string& name = played.name;
     TempFolder jobs;
     LogWatch log;
     scenario::Observed observed = Player(played, jobs.Path() + "/", argv[2]).Play();

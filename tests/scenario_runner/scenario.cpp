@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <fstream>
 #include <iterator>
 #include <sstream>
 #include <utility>
@@ -438,6 +439,15 @@ const Job* Scenario::FindJob(const std::string& jobName) const {
         if (job.name == jobName) return &job;
     }
     return nullptr;
+}
+
+bool Load(const std::string& path, Scenario* scenario, std::string* error) {
+    std::string name = path.substr(path.find_last_of("/\\") + 1);
+    name = name.substr(0, name.rfind('.'));
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    return Parse(name, text.str(), scenario, error);
 }
 
 bool Parse(const std::string& name, const std::string& text, Scenario* scenario,

@@ -14,6 +14,7 @@
 #include "platform/emu/control.h"
 #include "platform/emu/buses/virtual/virtual_usb.h"
 #include "tests/support/deadline.h"
+#include "tests/support/fresh_emulation.h"
 #include "tests/support/job_pattern.h"
 #include "tests/support/run_program.h"  // wWinMain
 #include "tests/support/log_watch.h"
@@ -84,15 +85,6 @@ const char* FaultName(Fault fault) {
             return "close fails";
     }
     return "?";
-}
-
-// Clears what one run leaves for the next, as the front-end tests do.
-void ResetEmulation() {
-    usbListener.connectedCutters.clear();
-    emu::ClearFaults();
-    emu::UnplugAll();
-    emu::UseScriptedDesktop();
-    SelectedCutterIndex = -1;
 }
 
 class Report {
