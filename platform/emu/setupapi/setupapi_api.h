@@ -1,5 +1,5 @@
 // SetupAPI enumeration and device notification, declared for the Linux build
-// and implemented over the virtual USB bus.
+// and implemented over the USB bus in use (winusb/usb_bus.h).
 #pragma once
 
 #include "platform/emu/win_types.h"

@@ -1,5 +1,5 @@
 // WinUSB operations and USB descriptor types, declared for the Linux build
-// and implemented over the virtual USB bus.
+// and implemented over the USB bus in use (usb_bus.h).
 #pragma once
 
 #include "platform/emu/win_types.h"
