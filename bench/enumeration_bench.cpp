@@ -4,7 +4,7 @@
 #include <iostream>
 
 #include "platform/emu/control.h"
-#include "platform/emu/virtual_usb.h"
+#include "platform/emu/buses/virtual/virtual_usb.h"
 #include "usb/usb_listener.h"
 
 namespace {
@@ -15,7 +15,7 @@ void BM_EnumerationPass(benchmark::State& state) {
     for (int i = 0; i < count; ++i) {
         emu::VirtualDeviceConfig config;
         config.serial = std::to_string(1000 + i);
-        config.locationPaths = {"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(" + std::to_string(i) + ")"};
+        config.locationPaths = {emu::PortLocationPath(i)};
         emu::PlugIn(config);
     }
     UsbListener listener;

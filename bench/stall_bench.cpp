@@ -25,7 +25,7 @@
 
 #include "app/transfer.h"
 #include "platform/emu/control.h"
-#include "platform/emu/virtual_usb.h"
+#include "platform/emu/buses/virtual/virtual_usb.h"
 #include "resources/resource.h"
 #include "tests/support/temp_folder.h"
 #include "usb/usb_listener.h"

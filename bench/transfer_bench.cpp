@@ -15,7 +15,7 @@
 
 #include "app/transfer.h"
 #include "platform/emu/control.h"
-#include "platform/emu/virtual_usb.h"
+#include "platform/emu/buses/virtual/virtual_usb.h"
 #include "tests/support/temp_folder.h"
 #include "usb/usb_listener.h"
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/emu/control.h"
-#include "platform/emu/virtual_usb.h"
+#include "platform/emu/buses/virtual/virtual_usb.h"
 #include "tests/support/device_factory.h"
 
 namespace {

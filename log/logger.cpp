@@ -5,7 +5,7 @@
 #include "log/log_timestamp.h"
 
 #ifndef _WIN32
-#include "platform/emu/interrupts.h"
+#include "platform/emu/user32/interrupts.h"
 
 namespace {
 

@@ -14,7 +14,7 @@ using iocp_operation = boost::asio::detail::win_iocp_operation;
 
 #else
 
-#include "platform/emu/asio_iocp.h"
+#include "platform/emu/kernel32/asio_iocp.h"
 
 namespace platform {
 using iocp_context = emu::iocp_context;

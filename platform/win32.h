@@ -26,12 +26,12 @@
 #else
 
 #include "platform/emu/win_types.h"
-#include "platform/emu/kernel_api.h"
-#include "platform/emu/setupapi_api.h"
-#include "platform/emu/shell_api.h"
-#include "platform/emu/user_types.h"
-#include "platform/emu/user_api.h"
-#include "platform/emu/winusb_api.h"
+#include "platform/emu/kernel32/kernel_api.h"
+#include "platform/emu/setupapi/setupapi_api.h"
+#include "platform/emu/shell32/shell_api.h"
+#include "platform/emu/user32/user_types.h"
+#include "platform/emu/user32/user_api.h"
+#include "platform/emu/winusb/winusb_api.h"
 
 #endif
 

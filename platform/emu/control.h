@@ -2,8 +2,8 @@
 // beyond the Windows functions themselves. Linux build only.
 #pragma once
 
-#include "platform/emu/desktop_control.h"
+#include "platform/emu/user32/desktop_control.h"
 #include "platform/emu/faults.h"
-#include "platform/emu/handle_table.h"
-#include "platform/emu/local_memory.h"
-#include "platform/emu/shell_folder.h"
+#include "platform/emu/kernel32/handle_table.h"
+#include "platform/emu/kernel32/local_memory.h"
+#include "platform/emu/shell32/shell_folder.h"

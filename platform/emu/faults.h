@@ -1,4 +1,5 @@
 // Failure injection for the emulated Windows functions.
+// (kernel32/faults.cpp keeps the counts: an injected failure is a last error.)
 //
 // Every emulated function counts its calls here and asks whether this call is
 // to fail. Tests arm failures through the control half; a process started by a

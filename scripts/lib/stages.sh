@@ -12,12 +12,13 @@
 # what they make (pictures, packages, fuzz corpora) under build/.
 
 stage_names=(
-  asan-ctest tsan-ctest fuzz-instance-id fuzz-host-listing gtk-desktop gtk-scenarios
+  check-layers asan-ctest tsan-ctest fuzz-instance-id fuzz-host-listing gtk-desktop gtk-scenarios
   deb-package wine-tests wine-desktop-demo windows-programs wine-scenarios wine-e2e
   wine-installer without-32bit
 )
 
 declare -A stage_titles=(
+  [check-layers]="the emulation's layers: includes only down to an interface"
   [asan-ctest]="Linux tests, AddressSanitizer and UndefinedBehaviorSanitizer"
   [tsan-ctest]="threaded Linux tests, ThreadSanitizer"
   [soak-slice]="the soak's fixed slice, under both sanitizers"
@@ -49,6 +50,7 @@ stage_tsan_options="halt_on_error=1 second_deadlock_stack=1"
 
 stage_run() {
   case $1 in
+    check-layers) scripts/check-layers ;;
     asan-ctest) ctest --test-dir build/linux-asan --output-on-failure -j "$stage_jobs" ;;
     tsan-ctest)
       TSAN_OPTIONS=$stage_tsan_options \
@@ -64,7 +66,7 @@ stage_run() {
         -max_len=1100 tests/fuzz/instance_id_seeds
       ;;
     fuzz-host-listing)
-      stage_fuzz host_listing_fuzz tests/fuzz/host_listing_fuzz.cpp platform/emu/host_usb_names.cpp \
+      stage_fuzz host_listing_fuzz tests/fuzz/host_listing_fuzz.cpp platform/emu/buses/host/host_usb_names.cpp \
         platform/virtual_cutter_names.cpp --
       ;;
     gtk-desktop) tests/gtk/gtk_desktop_test build/linux-asan ;;

@@ -12,11 +12,13 @@
 
 #include "app/front_end_state.h"
 #include "platform/emu/control.h"
-#include "platform/emu/virtual_usb.h"
+#include "platform/emu/buses/virtual/virtual_usb.h"
 #include "resources/resource.h"
+#include "tests/support/job_pattern.h"
 #include "tests/support/log_watch.h"
 #include "tests/support/run_program.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/wide_text.h"
 #include "usb/usb_listener.h"
 
 // Times a run from a moment on, e.g. Cancel. A run still going `limit`
@@ -96,23 +98,14 @@ class FrontEnd : public testing::Test {
         emu::VirtualDeviceConfig config;
         config.productId = product;
         config.serial = serial;
-        config.locationPaths = {"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(" + std::to_string(port) +
-                                ")"};
+        config.locationPaths = {emu::PortLocationPath(port)};
         return emu::PlugIn(config);
     }
 
     // A job file of `size` bytes of a pattern that shows misplaced chunks.
     std::string MakeJob(std::size_t size, const std::string& name = "job.plt") {
-        std::string bytes(size, '\0');
-        for (std::size_t i = 0; i < size; ++i) {
-            bytes[i] = static_cast<char>((i * 131 + i / 1024) & 0xFF);
-        }
-        WriteWholeFile(jobs / name, bytes);
+        WriteWholeFile(jobs / name, JobPattern(size));
         return jobs / name;
-    }
-
-    static std::wstring Wide(const std::string& text) {
-        return std::wstring(text.begin(), text.end());
     }
 
     // True when nothing holds the file open: an exclusive open succeeds.

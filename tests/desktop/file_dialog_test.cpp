@@ -9,6 +9,7 @@
 #include "platform/win32.h"
 #include "resources/resource.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/wide_text.h"
 
 namespace {
 
@@ -94,10 +95,6 @@ class FileDialog : public testing::Test {
         record.lpfnHook = TestHook;
         record.lpTemplateName = MAKEINTRESOURCEW(IDD_OUTPUT_SELECT);
         record.FlagsEx = OFN_EX_NOPLACESBAR;
-    }
-
-    static std::wstring Wide(const std::string& text) {
-        return std::wstring(text.begin(), text.end());
     }
 
     std::vector<HookEvent> Commands(WORD id) const {

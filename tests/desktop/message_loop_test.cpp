@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/emu/control.h"
-#include "platform/emu/dialog.h"
+#include "platform/emu/user32/dialog.h"
 #include "platform/win32.h"
 #include "resources/resource.h"
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/emu/host_usb_names.h"
+#include "platform/emu/buses/host/host_usb_names.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <chrono>
 #include <thread>
 
-#include "platform/emu/desktop.h"
+#include "platform/emu/desktops/desktops.h"
 #include "platform/win32.h"
 #include "tests/support/deadline.h"
 

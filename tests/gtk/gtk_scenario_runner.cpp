@@ -15,9 +15,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <future>
-#include <sstream>
 #include <thread>
 
 #include "tests/gtk/watched_desktop.h"
@@ -28,6 +26,7 @@
 #include "tests/support/run_process.h"
 #include "tests/support/run_program.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/wide_text.h"
 
 namespace {
 
@@ -40,10 +39,6 @@ constexpr std::chrono::seconds kRunDeadline(120);
 constexpr std::chrono::seconds kShowPatience(20);
 // The program ends within this after the last step.
 constexpr std::chrono::seconds kEndPatience(60);
-
-std::wstring Wide(const std::string& text) {
-    return std::wstring(text.begin(), text.end());
-}
 
 class Player {
   public:
@@ -238,18 +233,13 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: gtk_scenario_runner <scenario file> <gtk_person>\n");
         return 2;
     }
-    const std::string path = argv[1];
-    std::string name = path.substr(path.find_last_of('/') + 1);
-    name = name.substr(0, name.rfind('.'));
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
     scenario::Scenario played;
     std::string error;
-    if (!scenario::Parse(name, text.str(), &played, &error)) {
-        std::printf("%s\nFAIL %s\n", error.c_str(), name.c_str());
+    if (!scenario::Load(argv[1], &played, &error)) {
+        std::printf("%s\nFAIL %s\n", error.c_str(), played.name.c_str());
         return 1;
     }
+    const std::string& name = played.name;
     TempFolder jobs;
     LogWatch log;
     scenario::Observed observed = Player(played, jobs.Path() + "/", argv[2]).Play();

@@ -10,7 +10,7 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/emu/desktop.h"
+#include "platform/emu/desktops/desktops.h"
 
 class WatchedDesktop : public emu::Desktop {
   public:

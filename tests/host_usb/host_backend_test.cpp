@@ -13,7 +13,7 @@
 
 #include "platform/emu/control.h"
 #include "platform/emu/faults.h"
-#include "platform/emu/host_usb.h"
+#include "platform/emu/buses/host/host_usb.h"
 #include "platform/win32.h"
 #include "resources/resource.h"
 #include "tests/host_usb/emulated_usb.h"

@@ -11,6 +11,7 @@
 #include "resources/resource.h"
 #include "tests/host_usb/emulated_usb.h"
 #include "tests/host_usb/without_file_override.h"
+#include "tests/support/job_pattern.h"
 #include "tests/support/log_watch.h"
 #include "tests/support/run_program.h"
 #include "tests/support/temp_folder.h"
@@ -56,11 +57,7 @@ class RealCutters : public testing::Test {
     }
 
     std::string MakeJob(std::size_t size) {
-        std::string bytes(size, '\0');
-        for (std::size_t i = 0; i < size; ++i) {
-            bytes[i] = static_cast<char>((i * 131 + i / 1024) & 0xFF);
-        }
-        WriteWholeFile(jobs / "job.plt", bytes);
+        WriteWholeFile(jobs / "job.plt", JobPattern(size));
         return jobs / "job.plt";
     }
 

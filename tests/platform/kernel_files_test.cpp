@@ -8,12 +8,9 @@
 #include "platform/emu/control.h"
 #include "platform/win32.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/wide_text.h"
 
 namespace {
-
-std::wstring Wide(const std::string& text) {
-    return std::wstring(text.begin(), text.end());
-}
 
 HANDLE OpenForReading(const std::string& path, DWORD share = FILE_SHARE_READ) {
     return CreateFileW(Wide(path).c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,

@@ -7,15 +7,12 @@
 
 #include "platform/emu/control.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/wide_text.h"
 
 namespace {
 
 // The other program has sent its file within this.
 constexpr std::chrono::seconds kOtherProgramDeadline(60);
-
-std::wstring Wide(const std::string& text) {
-    return std::wstring(text.begin(), text.end());
-}
 
 }  // namespace
 
@@ -47,8 +44,7 @@ void EmulatedWorld::Plug(int number) {
     config.productId = cutter.productId;
     config.serial = cutter.serial;
     config.winUsb = !cutter.otherDriver;
-    config.locationPaths = {"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(" + std::to_string(cutter.port) +
-                            ")"};
+    config.locationPaths = {emu::PortLocationPath(cutter.port)};
     auto device = emu::PlugIn(config);
     if (cutter.slowMs != 0) {
         device->SetTiming({std::chrono::milliseconds(cutter.slowMs), 0, false});

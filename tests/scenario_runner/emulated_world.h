@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/emu/virtual_usb.h"
+#include "platform/emu/buses/virtual/virtual_usb.h"
 #include "platform/unique_handle.h"
 #include "tests/scenario_runner/scenario.h"
 

@@ -5,23 +5,23 @@
 #include <algorithm>
 #include <chrono>
 #include <dirent.h>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <mutex>
-#include <sstream>
 #include <thread>
 
 #include "app/front_end_state.h"
 #include "platform/emu/control.h"
-#include "platform/emu/desktop.h"
+#include "platform/emu/user32/desktop.h"
 #include "resources/resource.h"
 #include "tests/scenario_runner/emulated_world.h"
 #include "tests/scenario_runner/scenario.h"
 #include "tests/scenario_runner/scenario_check.h"
+#include "tests/support/fresh_emulation.h"
 #include "tests/support/log_watch.h"
 #include "tests/support/run_program.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/wide_text.h"
 #include "usb/usb_listener.h"
 
 namespace {
@@ -45,10 +45,6 @@ std::vector<std::string> ScenarioNames() {
     }
     std::sort(names.begin(), names.end());
     return names;
-}
-
-std::wstring Wide(const std::string& text) {
-    return std::wstring(text.begin(), text.end());
 }
 
 std::string Narrow(const std::wstring& text) {
@@ -257,28 +253,16 @@ class Player {
 
 class Scenario : public testing::TestWithParam<std::string> {
   protected:
-    void SetUp() override {
-        emu::UseScriptedDesktop();
-        emu::ClearFaults();
-        emu::UnplugAll();
-        usbListener.connectedCutters.clear();
-        SelectedCutterIndex = -1;
-    }
-    void TearDown() override {
-        usbListener.connectedCutters.clear();
-        emu::ClearFaults();
-        emu::UnplugAll();
-    }
+    void SetUp() override { ResetEmulation(); }
+    void TearDown() override { ResetEmulation(); }
 };
 
 TEST_P(Scenario, PlaysAsWritten) {
-    std::ifstream file(std::string(SCENARIO_FOLDER) + "/" + GetParam() + ".scenario",
-                       std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
     scenario::Scenario played;
     std::string error;
-    ASSERT_TRUE(scenario::Parse(GetParam(), text.str(), &played, &error)) << error;
+    ASSERT_TRUE(scenario::Load(std::string(SCENARIO_FOLDER) + "/" + GetParam() + ".scenario",
+                               &played, &error))
+        << error;
 
     TempFolder jobs;
     LogWatch log;

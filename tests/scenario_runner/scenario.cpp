@@ -1,8 +1,14 @@
 #include "tests/scenario_runner/scenario.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <sstream>
+#include <utility>
+
+#include "tests/support/job_pattern.h"
 
 namespace scenario {
 namespace {
@@ -13,26 +19,18 @@ struct Token {
     bool quoted = false;
 };
 
+// What a text holds escaped: each character, and the letter after its
+// backslash.
+constexpr std::pair<char, char> kEscapes[] = {
+    {'\r', 'r'}, {'\n', 'n'}, {'\t', 't'}, {'"', '"'}, {'\\', '\\'}};
+
 bool Unescape(char c, char* out) {
-    switch (c) {
-        case 'r':
-            *out = '\r';
-            return true;
-        case 'n':
-            *out = '\n';
-            return true;
-        case 't':
-            *out = '\t';
-            return true;
-        case '"':
-            *out = '"';
-            return true;
-        case '\\':
-            *out = '\\';
-            return true;
-        default:
-            return false;
+    for (const auto& [plain, letter] : kEscapes) {
+        if (c != letter) continue;
+        *out = plain;
+        return true;
     }
+    return false;
 }
 
 bool Tokenize(const std::string& line, std::vector<Token>* tokens, std::string* error) {
@@ -443,6 +441,15 @@ const Job* Scenario::FindJob(const std::string& jobName) const {
     return nullptr;
 }
 
+bool Load(const std::string& path, Scenario* scenario, std::string* error) {
+    std::string name = path.substr(path.find_last_of("/\\") + 1);
+    name = name.substr(0, name.rfind('.'));
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    return Parse(name, text.str(), scenario, error);
+}
+
 bool Parse(const std::string& name, const std::string& text, Scenario* scenario,
            std::string* error) {
     *scenario = Scenario();
@@ -501,34 +508,18 @@ std::string Expand(const std::string& text, const std::string& jobFolder) {
 }
 
 std::string JobBytes(const Job& job) {
-    std::string bytes(job.size, '\0');
-    for (std::uint32_t i = 0; i < job.size; ++i) {
-        bytes[i] = static_cast<char>((i * 131 + i / 1024 + job.name.size()) & 0xFF);
-    }
-    return bytes;
+    return JobPattern(job.size, job.name.size());
 }
 
 std::string Escape(const std::string& text) {
     std::string out;
     for (const char c : text) {
-        switch (c) {
-            case '\r':
-                out += "\\r";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            default:
-                out.push_back(c);
+        const auto* escape = std::find_if(std::begin(kEscapes), std::end(kEscapes),
+                                          [c](const auto& entry) { return entry.first == c; });
+        if (escape == std::end(kEscapes)) {
+            out.push_back(c);
+        } else {
+            out += {'\\', escape->second};
         }
     }
     return out;

@@ -124,6 +124,10 @@ struct Scenario {
 bool Parse(const std::string& name, const std::string& text, Scenario* scenario,
            std::string* error);
 
+// Reads the scenario file at `path`, named after the file without its
+// extension; false as Parse says (an unreadable file reads as empty).
+bool Load(const std::string& path, Scenario* scenario, std::string* error);
+
 // Expands "{name}" and "{c*N}" in `text`; `jobFolder` ends with the
 // platform's separator.
 std::string Expand(const std::string& text, const std::string& jobFolder);

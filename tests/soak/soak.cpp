@@ -12,11 +12,14 @@
 
 #include "app/front_end_state.h"
 #include "platform/emu/control.h"
-#include "platform/emu/virtual_usb.h"
+#include "platform/emu/buses/virtual/virtual_usb.h"
 #include "tests/support/deadline.h"
+#include "tests/support/fresh_emulation.h"
+#include "tests/support/job_pattern.h"
 #include "tests/support/run_program.h"  // wWinMain
 #include "tests/support/log_watch.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/wide_text.h"
 #include "usb/usb_listener.h"
 
 namespace soak {
@@ -59,18 +62,11 @@ std::size_t SettledThreadCount(std::size_t expected) {
     return count;
 }
 
-std::wstring Wide(const std::string& text) {
-    return std::wstring(text.begin(), text.end());
-}
-
 // A pattern in which a lost, repeated or misplaced chunk shows; it differs
 // from run to run, so bytes left over from an earlier run show too.
 std::string JobBytes(const Plan& plan) {
-    std::string bytes(plan.fileSize, '\0');
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        bytes[i] = static_cast<char>((i * 131 + i / kChunkSize + plan.run) & 0xFF);
-    }
-    return bytes;
+    static_assert(kChunkSize == 1024, "the pattern's chunks are the transfer's");
+    return JobPattern(plan.fileSize, plan.run);
 }
 
 const char* FaultName(Fault fault) {
@@ -89,15 +85,6 @@ const char* FaultName(Fault fault) {
             return "close fails";
     }
     return "?";
-}
-
-// Clears what one run leaves for the next, as the front-end tests do.
-void ResetEmulation() {
-    usbListener.connectedCutters.clear();
-    emu::ClearFaults();
-    emu::UnplugAll();
-    emu::UseScriptedDesktop();
-    SelectedCutterIndex = -1;
 }
 
 class Report {
@@ -253,8 +240,7 @@ std::vector<std::string> Play(const Plan& plan, const std::string& folder) {
         emu::VirtualDeviceConfig config;
         config.productId = port % 2 == 0 ? 0x4C05 : 0x4C01;
         config.serial = "S" + std::to_string(port);
-        config.locationPaths = {"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(" + std::to_string(port) +
-                                ")"};
+        config.locationPaths = {emu::PortLocationPath(port)};
         devices.push_back(emu::PlugIn(config));
     }
     // The output list is in port order.

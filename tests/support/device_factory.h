@@ -5,7 +5,7 @@
 #include <cstring>
 #include <memory>
 
-#include "platform/emu/virtual_usb.h"
+#include "platform/emu/buses/virtual/virtual_usb.h"
 #include "usb/usb_device.h"
 
 inline std::shared_ptr<QUILL::UsbDevice> MakeDevice(boost::asio::io_service& service,

@@ -4,7 +4,7 @@
 
 #include "log/exception.h"
 #include "platform/emu/control.h"
-#include "platform/emu/virtual_usb.h"
+#include "platform/emu/buses/virtual/virtual_usb.h"
 #include "tests/support/log_watch.h"
 #include "usb/usb_listener.h"
 
@@ -20,13 +20,13 @@ emu::VirtualDeviceConfig Cutter(const std::string& port, const std::string& seri
     emu::VirtualDeviceConfig config;
     config.productId = product;
     config.serial = serial;
-    config.locationPaths = {"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(" + port + ")",
+    config.locationPaths = {emu::PortLocationPath(port),
                             "ACPI(_SB_)#ACPI(PCI0)#ACPI(XHC_)#ACPI(RHUB)#ACPI(HS0" + port + ")"};
     return config;
 }
 
 std::string Key(const std::string& port) {
-    return "PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(" + port + ")";
+    return emu::PortLocationPath(port);
 }
 
 class Enumeration : public testing::Test {

@@ -6,7 +6,7 @@
 #include <boost/system/system_error.hpp>
 
 #include "platform/emu/control.h"
-#include "platform/emu/virtual_usb.h"
+#include "platform/emu/buses/virtual/virtual_usb.h"
 #include "tests/support/call_recorder.h"
 #include "tests/support/device_factory.h"
 #include "tests/support/io_thread.h"

@@ -10,7 +10,7 @@
 #include <boost/asio/write.hpp>
 
 #include "platform/emu/control.h"
-#include "platform/emu/virtual_usb.h"
+#include "platform/emu/buses/virtual/virtual_usb.h"
 #include "tests/support/io_thread.h"
 #include "usb/winusb_stream_handle.h"
 

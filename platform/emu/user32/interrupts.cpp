@@ -1,0 +1,130 @@
+#include "platform/emu/user32/interrupts.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <csignal>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/emu/user32/user_api.h"
+
+namespace emu {
+namespace {
+
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+struct Interrupts {
+    std::mutex mutex;
+    std::vector<HWND> dialogs;  // the most recent last
+    std::vector<std::function<void(int)>> observers;
+    int pipe[2] = {-1, -1};
+    volatile std::sig_atomic_t received = 0;
+};
+
+// Lock-free, so the signal handler may read it.
+std::atomic<void (*)()> restoreOnExit{nullptr};
+
+void RestoreTerminal() {
+    if (auto restore = restoreOnExit.load()) restore();
+}
+
+Interrupts& TheInterrupts() {
+    static Interrupts* interrupts = new Interrupts;  // the watcher outlives static destruction
+    return *interrupts;
+}
+
+// Only async-signal-safe calls: the first signal goes to the watcher
+// through the pipe, a second one ends the process by its default action.
+void OnSignal(int number) {
+    Interrupts& interrupts = TheInterrupts();
+    if (interrupts.received++ > 0) {
+        RestoreTerminal();
+        std::signal(number, SIG_DFL);
+        std::raise(number);
+        return;
+    }
+    const unsigned char byte = static_cast<unsigned char>(number);
+    const int saved = errno;
+    if (::write(interrupts.pipe[1], &byte, 1) != 1) std::_Exit(1);
+    errno = saved;
+}
+
+void Cancel(int number) {
+    Interrupts& interrupts = TheInterrupts();
+    std::vector<std::function<void(int)>> observers;
+    HWND dialog = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(interrupts.mutex);
+        observers = interrupts.observers;
+        if (!interrupts.dialogs.empty()) dialog = interrupts.dialogs.back();
+    }
+    for (const auto& observer : observers) observer(number);
+    // As the Cancel button and Escape do; the file dialog's Cancel too.
+    if (dialog != nullptr && PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0)) return;
+    RestoreTerminal();
+    std::_Exit(1);  // nothing open that a cleanup would give back
+}
+
+void Watch() {
+    Interrupts& interrupts = TheInterrupts();
+    for (;;) {
+        unsigned char number = 0;
+        const ssize_t got = ::read(interrupts.pipe[0], &number, 1);
+        if (got == 1) Cancel(number);
+        if (got < 0 && errno != EINTR) return;
+    }
+}
+
+// Once, when the first dialog comes up: before it nothing is open.
+void Install() {
+    static std::once_flag installed;
+    std::call_once(installed, [] {
+        Interrupts& interrupts = TheInterrupts();
+        if (::pipe2(interrupts.pipe, O_CLOEXEC) != 0) return;
+        std::thread(Watch).detach();
+        struct sigaction action {};
+        action.sa_handler = OnSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        for (int number : kSignals) {
+            struct sigaction previous {};
+            // A signal the process was told to ignore (nohup) stays ignored.
+            if (::sigaction(number, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN)
+                continue;
+            ::sigaction(number, &action, nullptr);
+        }
+    });
+}
+
+}  // namespace
+
+void CancellableShown(HWND top) {
+    Install();
+    Interrupts& interrupts = TheInterrupts();
+    std::lock_guard<std::mutex> lock(interrupts.mutex);
+    interrupts.dialogs.push_back(top);
+}
+
+void CancellableGone(HWND top) {
+    Interrupts& interrupts = TheInterrupts();
+    std::lock_guard<std::mutex> lock(interrupts.mutex);
+    auto& dialogs = interrupts.dialogs;
+    dialogs.erase(std::remove(dialogs.begin(), dialogs.end(), top), dialogs.end());
+}
+
+void OnSignalExit(void (*restore)()) {
+    restoreOnExit = restore;
+}
+
+void OnInterrupt(std::function<void(int)> observer) {
+    Interrupts& interrupts = TheInterrupts();
+    std::lock_guard<std::mutex> lock(interrupts.mutex);
+    interrupts.observers.push_back(std::move(observer));
+}
+
+}  // namespace emu

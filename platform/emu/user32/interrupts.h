@@ -1,0 +1,28 @@
+// SIGINT, SIGTERM and SIGHUP on Linux, where they end the program as the
+// user's Cancel would: the dialog on screen (the progress dialog during a
+// transfer, else the file dialog) gets Cancel, and the program cleans up as
+// it does after a Cancel (the cutter given back to its driver). With no
+// such dialog the program ends at once with exit code 1; a second signal
+// ends it at once, by the signal.
+#pragma once
+
+#include <functional>
+
+#include "platform/emu/user32/user_types.h"
+
+namespace emu {
+
+// A dialog that Cancel ends came up, or went.
+void CancellableShown(HWND top);
+void CancellableGone(HWND top);
+
+// `observer` hears of each first signal, on the thread that turns it into a
+// Cancel, before the Cancel is posted.
+void OnInterrupt(std::function<void(int signal)> observer);
+
+// A desktop that put the terminal in a mode of its own says here what gives
+// it back: `restore` runs, and must be async-signal-safe, before a signal
+// ends the process.
+void OnSignalExit(void (*restore)());
+
+}  // namespace emu
