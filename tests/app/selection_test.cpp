@@ -2,6 +2,10 @@
 // and its cutter list.
 #include "tests/app/front_end_fixture.h"
 
+#include <cwchar>
+
+#include "app/command_line.h"
+
 namespace {
 
 const emu::DialogView& FirstView(std::size_t showing = 0) {
@@ -131,6 +135,19 @@ TEST_F(FrontEnd, OnlyQuotesAroundTheWholeCommandLineAreTakenOff) {
     emu::UseScriptedDesktop();
     EXPECT_EQ(Run(L"  \"" + job + L"\" "), 0);
     EXPECT_TRUE(Received(*cutter) == ReadWholeFile(jobs / "job.plt")) << "bytes differ";
+}
+
+// The name the dialog or the transfer is given, whole and terminated in a
+// buffer that held something else.
+TEST(CommandLine, QuotesComeOffOnlyWhenTheyEncloseOneName) {
+    const std::pair<std::wstring, std::wstring> cases[] = {
+        {L" \"a b.plt\" ", L"a b.plt"}, {L"a.plt\"", L"a.plt\""}, {L"\"a\" \"b\"", L"\"a\" \"b\""}};
+    for (const auto& c : cases) {
+        WCHAR name[MAX_PATH];
+        std::wmemset(name, L'x', MAX_PATH);
+        ASSERT_TRUE(TakeCommandLine(c.first.c_str(), name));
+        EXPECT_EQ(std::wstring(name, wcsnlen(name, MAX_PATH)), c.second);
+    }
 }
 
 TEST_F(FrontEnd, OverlongCommandLineIsAFileThatCannotBeOpened) {

@@ -20,6 +20,8 @@ TEST(FormatText, BuildsTheFailureMessagePattern) {
 TEST(FormatText, TextThatDoesNotFitIsCutAt199Characters) {
     const std::string fits(199, 'a');
     EXPECT_EQ(FormatText("%s", fits.c_str()), fits);
+    const std::string oneOver(200, 'c');
+    EXPECT_EQ(FormatText("%s", oneOver.c_str()), oneOver.substr(0, 199));
 
     const std::string longText(5000, 'b');
     const std::string result = FormatText("Unable to open the file (%s)", longText.c_str());

@@ -24,6 +24,7 @@ class LogRuns : public testing::Test {
         std::vector<std::string> argv = {LOG_PROBE_PATH};
         argv.insert(argv.end(), arguments.begin(), arguments.end());
         environment.push_back("EMU_COMMON_APPDATA=" + appData.Path());
+        const Deadline deadline("log_probe " + arguments[0], std::chrono::seconds(20));
         return RunProcess(argv, environment);
     }
 

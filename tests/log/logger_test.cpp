@@ -7,6 +7,7 @@
 #include "log/log_location.h"
 #include "log/logger.h"
 #include "platform/emu/control.h"
+#include "tests/support/deadline.h"
 #include "tests/support/temp_folder.h"
 
 namespace {
@@ -29,6 +30,8 @@ class LoggerTest : public testing::Test {
     }
 
     static TempFolder* appData;
+    // A writer that never ends its worker would hang the destructor.
+    const Deadline deadline{"a Logger test, its writer's end included", std::chrono::seconds(20)};
 };
 
 TempFolder* LoggerTest::appData = nullptr;

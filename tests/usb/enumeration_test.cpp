@@ -5,6 +5,7 @@
 #include "log/exception.h"
 #include "platform/emu/control.h"
 #include "platform/emu/buses/virtual/virtual_usb.h"
+#include "tests/support/deadline.h"
 #include "tests/support/log_watch.h"
 #include "usb/usb_listener.h"
 
@@ -52,6 +53,8 @@ class Enumeration : public testing::Test {
         listener.Init(false);
     }
 
+    // A pass that never ends fails the test here, not at ctest's timeout.
+    const Deadline deadline{"an enumeration test, its passes included", std::chrono::seconds(20)};
     LogWatch log;
     UsbListener listener;
 };

@@ -22,8 +22,15 @@ TEST(InstanceId, SerialSegmentIsReadLikeStrtol) {
         std::uint32_t serial;
     } cases[] = {
         {"5&2A3B4C5D&0&3", 5},  // generated for a device without a serial number
-        {"0001A2", 0x1A2},     {"Z12", 0}, {"FFFFFFFFFF", 0x7FFFFFFF},  // clamped as a 32-bit long
-        {"  0x1f", 0x1F},      {"", 0},
+        {"0001A2", 0x1A2},
+        {"Z12", 0},
+        {"FFFFFFFFFF", 0x7FFFFFFF},  // clamped as a 32-bit long
+        {"  0x1f", 0x1F},
+        {"", 0},
+        {"0x0A", 0xA},
+        {"+1A", 0x1A},
+        {"-1", 0xFFFFFFFF},  // a 32-bit long's bits
+        {"-FFFFFFFFFF", 0x80000000},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(Parse(std::string("USB\\VID_2E7A&PID_4C01\\") + c.segment).serialNumber, c.serial)
@@ -37,6 +44,8 @@ TEST(InstanceId, MissingIdsAreZeroAndTheSerialFollowsTheLastBackslash) {
     EXPECT_EQ(identity.productId, 0);
     EXPECT_EQ(identity.serialNumber, 0xABu);
     EXPECT_EQ(Parse("NO BACKSLASH AT ALL").serialNumber, 0u);
+    // A backslash between the two IDs is not the serial's: none follows PID_.
+    EXPECT_EQ(Parse("USB\\VID_2E7A\\ABC&PID_4C01").serialNumber, 0u);
 }
 
 TEST(InstanceId, MalformedIdsStayInsideTheirBuffer) {

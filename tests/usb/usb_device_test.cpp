@@ -195,6 +195,12 @@ TEST_F(UsbDeviceTest, ZeroByteCompletionEndsTheWriteAsFailure) {
     EXPECT_EQ(cutter->ReceivedCount(), 0u);
     EXPECT_EQ(device->LastWrite().error, 0u);  // no error came: the outcome says so
     EXPECT_EQ(device->LastWrite().accepted, 0u);
+
+    // After a short request, the outcome counts what the cutter did take.
+    cutter->AcceptAtMost(1000);
+    cutter->FailWrite(3, 0);
+    EXPECT_FALSE(Write(*device, Pattern(2500)).ok);
+    EXPECT_EQ(device->LastWrite().accepted, 1000u);
 }
 
 TEST_F(UsbDeviceTest, FailedRequestsEndTheWriteAsFailure) {
