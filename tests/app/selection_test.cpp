@@ -163,6 +163,10 @@ TEST_F(FrontEnd, EnumerationFailureIsShownAndEndsWithOne) {
     emu::FailCall("SetupDiGetClassDevsW", 1, ERROR_ACCESS_DENIED);
     EXPECT_EQ(Run(L"job.plt"), 1);
     EXPECT_EQ(MessageTexts(), std::vector<std::string>{"SetupDiGetClassDevs failed (5)"});
+    // Enumeration logged it; the entry point does not log it again.
+    EXPECT_EQ(log.NewRecords().substr(20),
+              "[error]: void __thiscall QUILL::UsbManager::Init(bool) - SetupDiGetClassDevs failed "
+              "(5)\r\n");
 
     // The same inside the dialog, at Refresh: the dialog closes, the user is told.
     emu::UseScriptedDesktop();

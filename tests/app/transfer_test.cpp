@@ -202,6 +202,15 @@ TEST_F(FrontEnd, UnpluggedCutterIsLoggedOnceWithHowFarItGot) {
                   " of 20000 bytes (The device does not recognize the command.\r\r\n)\r\n");
 }
 
+// The failed chunk's own first 600 bytes reached the cutter: they count.
+TEST_F(FrontEnd, FailedWriteCountsWhatTheCutterTookOfItsChunk) {
+    auto cutter = PlugCutter(1, "01");
+    cutter->AcceptAtMost(600);
+    cutter->FailWrite(4, ERROR_GEN_FAILURE);  // the second request of the second chunk
+    EXPECT_EQ(Run(Wide(MakeJob(3000))), 1);
+    EXPECT_NE(log.NewRecords().find(" after 1624 of 3000 bytes "), std::string::npos);
+}
+
 TEST_F(FrontEnd, ReadFailureMidFileIsShownAndTheCutterKeepsTheChunksBefore) {
     auto cutter = PlugCutter(1, "01");
     const std::string job = MakeJob(5000);
