@@ -13,6 +13,9 @@
 # fails the script.
 
 kernel_no_32bit_reason=
+# Left by scripts/setup, with the reason in it, where the kernel runs 32-bit
+# programs but the archive could not install 32-bit Wine.
+wine32_unavailable_file=${BLADEPOST_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/bladepost}/wine32-not-installable
 
 kernel_runs_32bit() {
   local dir out status=0

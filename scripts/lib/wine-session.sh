@@ -101,7 +101,8 @@ wine_session_runs_32bit() {
 # Asks the kernel first: where it refuses 32-bit programs, no Wine set-up
 # changes that (and the set-up installs no 32-bit Wine there). Where it runs
 # them, the 32-bit loader must start: one that is missing, or that runs and
-# fails, is a broken set-up and fails the script.
+# fails, is a broken set-up and fails the script, unless the set-up said
+# that the archive could not install it.
 wine_session_ask_32bit() {
   if [[ ${BLADEPOST_ASSUME_NO_32BIT:-} == 1 ]]; then
     wine_session_32bit=no
@@ -111,6 +112,11 @@ wine_session_ask_32bit() {
   if ! kernel_runs_32bit; then
     wine_session_32bit=no
     wine_session_no_32bit_reason=$kernel_no_32bit_reason
+    return
+  fi
+  if [[ ! -x $WINE32 && -f $wine32_unavailable_file ]]; then
+    wine_session_32bit=no
+    wine_session_no_32bit_reason="$(cat "$wine32_unavailable_file"), said scripts/setup"
     return
   fi
   [[ -x $WINE32 ]] || wine_session_fail "32-bit Wine (wine32:i386) is missing: run scripts/setup"
