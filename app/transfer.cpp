@@ -18,6 +18,7 @@
 namespace {
 
 constexpr DWORD kChunkSize = 1024;
+constexpr DWORD kBarEnd = 100;  // the progress bar's range is 0 to 100
 // How often the worker runs the I/O service again after it failed.
 constexpr int kRunAttempts = 100;
 const char kWorkerContext[] = "void __thiscall TransferFile::<lambda_1>::operator ()(void) const";
@@ -209,7 +210,9 @@ class Transfer {
     // soon as the position cannot be shown (not posted, the dialog gone,
     // WM_QUIT).
     void ShowLastPosition(DWORD lastPercent) {
-        while (!positionLost && IsWindow(dialog) && BarPosition() != lastPercent) {
+        // A file that grew while it was sent passes 100; the bar stops there.
+        const DWORD shown = lastPercent < kBarEnd ? lastPercent : kBarEnd;
+        while (!positionLost && IsWindow(dialog) && BarPosition() != shown) {
             MSG message;
             const BOOL result = GetMessageW(&message, nullptr, 0, 0);
             if (result == -1) return;

@@ -4,8 +4,14 @@
 #include <thread>
 #include <stdexcept>
 
+#include <csignal>
+#include <fstream>
+#include <future>
+#include <memory>
+
 #include <boost/asio/post.hpp>
 
+#include "platform/emu/user32/interrupts.h"
 #include "tests/app/front_end_fixture.h"
 
 namespace {
@@ -233,6 +239,44 @@ TEST_F(FrontEnd, FailingMessageLoopEndsTheTransferAsFailed) {
     EXPECT_LT(cutter->ReceivedCount(), 5000u);
     EXPECT_EQ(cutter->OpenHandles(), 0);
     EXPECT_EQ(cutter->PendingWrites(), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// A producer still writing the job: the file is sent as far as it reaches,
+// and the bar, which stops at 100, is not waited for past it.
+TEST_F(FrontEnd, FileThatGrowsWhileItIsSentIsSentWholeAndEnds) {
+    auto cutter = PlugCutter(1, "01");
+    const std::string job = MakeJob(5000);
+    emu::ScriptProgress(20, {emu::Call([&] {
+                            std::ofstream(job, std::ios::binary | std::ios::app)
+                                << JobPattern(3000, 1);
+                        })});
+    EXPECT_EQ(Run(Wide(job)), 0);
+    EXPECT_EQ(ReadWholeFile(job).size(), 8000u);
+    EXPECT_TRUE(Received(*cutter) == ReadWholeFile(job)) << "bytes differ";
+    EXPECT_TRUE(MessageTexts().empty());
+}
+
+// Ctrl+C after the cutter is chosen but before the progress dialog (a
+// command line with one cutter opens it first): the dialog is cancelled as
+// it comes up, so the cutter is closed and the record written.
+TEST_F(FrontEnd, SignalBeforeTheProgressDialogEndsTheTransferAsCancel) {
+    auto cutter = PlugCutter(1, "01");
+    cutter->SetTiming({std::chrono::milliseconds(5), 0, false});
+    auto heard = std::make_shared<std::promise<void>>();
+    emu::OnInterrupt([heard](int) { heard->set_value(); });
+    emu::InstallInterrupts();
+    std::raise(SIGTERM);
+    ASSERT_EQ(heard->get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready)
+        << "the signal never reached its watcher";
+    EXPECT_EQ(Run(Wide(MakeJob(50 * 1024))), 1);
+    EXPECT_TRUE(MessageTexts().empty());
+    EXPECT_LT(cutter->ReceivedCount(), 50u * 1024);
+    EXPECT_EQ(cutter->OpenHandles(), 0);
+    EXPECT_NE(log.NewRecords().find("Interrupted (signal 15): ended as Cancel"), std::string::npos);
 }
 
 }  // namespace
