@@ -2,14 +2,22 @@
 // wide text, the way the Windows runtime does: everything after the
 // program's own name, the arguments joined by single blanks.
 #include <clocale>
+#include <csignal>
 #include <cstdlib>
 #include <string>
 
+#include "platform/emu/user32/interrupts.h"
 #include "platform/win32.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR commandLine, int show);
 
 int main(int argc, char** argv) {
+    // Windows has no SIGPIPE: a write to a pipe whose reader is gone fails
+    // (ERROR_NO_DATA), and the program goes on.
+    std::signal(SIGPIPE, SIG_IGN);
+    // Before any cutter is opened: in shortcut mode it is open before the
+    // first dialog comes up.
+    emu::InstallInterrupts();
     std::setlocale(LC_CTYPE, "");
     std::string joined;
     for (int i = 1; i < argc; ++i) {

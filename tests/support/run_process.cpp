@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <stdexcept>
 #include <sys/wait.h>
@@ -24,7 +25,7 @@ std::vector<char*> Pointers(std::vector<std::string>& texts) {
 }  // namespace
 
 ProcessResult RunProcess(const std::vector<std::string>& arguments,
-                         const std::vector<std::string>& environment) {
+                         const std::vector<std::string>& environment, Output output) {
     TempFolder folder;  // output goes through files: no pipe can fill up and block
     const std::string outPath = folder / "out", errPath = folder / "err";
 
@@ -45,11 +46,28 @@ ProcessResult RunProcess(const std::vector<std::string>& arguments,
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT, 0644);
+    int gone[2] = {-1, -1};
+    if (output == Output::ReaderGone) {
+        if (pipe2(gone, O_CLOEXEC) != 0) throw std::runtime_error("cannot make a pipe");
+        close(gone[0]);
+        posix_spawn_file_actions_adddup2(&actions, gone[1], 1);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT, 0644);
+    }
     posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT, 0644);
+    // An ignored SIGPIPE would be inherited: the program must not rely on it.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
     pid_t pid = 0;
-    int failed = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    int failed = posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), envp.data());
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
+    if (gone[1] >= 0) close(gone[1]);
     if (failed != 0) throw std::runtime_error("cannot start " + arguments[0]);
 
     int status = 0;

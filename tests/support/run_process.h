@@ -11,6 +11,10 @@ struct ProcessResult {
     std::string err;  // standard error
 };
 
-// `environment` entries ("NAME=value") are added to the test's own.
+enum class Output { Kept, ReaderGone };
+
+// `environment` entries ("NAME=value") are added to the test's own. With
+// Output::ReaderGone standard output is a pipe whose reader has gone before
+// the program starts (`| head -n 0`), and SIGPIPE has its default action.
 ProcessResult RunProcess(const std::vector<std::string>& arguments,
-                         const std::vector<std::string>& environment);
+                         const std::vector<std::string>& environment, Output output = Output::Kept);

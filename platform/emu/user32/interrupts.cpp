@@ -24,6 +24,7 @@ struct Interrupts {
     std::vector<std::function<void(int)>> observers;
     int pipe[2] = {-1, -1};
     volatile std::sig_atomic_t received = 0;
+    int pending = 0;  // a signal that came while no dialog was up
 };
 
 // Lock-free, so the signal handler may read it.
@@ -54,20 +55,31 @@ void OnSignal(int number) {
     errno = saved;
 }
 
+// Between dialogs a cutter may be open (in shortcut mode it is, before the
+// progress dialog comes up): a signal then waits for the next dialog, which
+// is cancelled as it shows, so the cleanup still runs.
 void Cancel(int number) {
     Interrupts& interrupts = TheInterrupts();
     std::vector<std::function<void(int)>> observers;
-    HWND dialog = nullptr;
     {
         std::lock_guard<std::mutex> lock(interrupts.mutex);
         observers = interrupts.observers;
-        if (!interrupts.dialogs.empty()) dialog = interrupts.dialogs.back();
     }
     for (const auto& observer : observers) observer(number);
-    // As the Cancel button and Escape do; the file dialog's Cancel too.
-    if (dialog != nullptr && PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0)) return;
-    RestoreTerminal();
-    std::_Exit(1);  // nothing open that a cleanup would give back
+    for (;;) {
+        HWND dialog = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(interrupts.mutex);
+            if (interrupts.dialogs.empty()) {
+                interrupts.pending = number;
+                return;
+            }
+            dialog = interrupts.dialogs.back();
+        }
+        // As the Cancel button and Escape do; the file dialog's Cancel too.
+        if (PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0)) return;
+        CancellableGone(dialog);  // destroyed before it said so
+    }
 }
 
 void Watch() {
@@ -80,8 +92,11 @@ void Watch() {
     }
 }
 
-// Once, when the first dialog comes up: before it nothing is open.
-void Install() {
+}  // namespace
+
+// At the start of the process, before anything is opened; the first dialog
+// installs them too, for programs that start elsewhere.
+void InstallInterrupts() {
     static std::once_flag installed;
     std::call_once(installed, [] {
         Interrupts& interrupts = TheInterrupts();
@@ -101,13 +116,16 @@ void Install() {
     });
 }
 
-}  // namespace
-
 void CancellableShown(HWND top) {
-    Install();
+    InstallInterrupts();
     Interrupts& interrupts = TheInterrupts();
-    std::lock_guard<std::mutex> lock(interrupts.mutex);
-    interrupts.dialogs.push_back(top);
+    int pending = 0;
+    {
+        std::lock_guard<std::mutex> lock(interrupts.mutex);
+        interrupts.dialogs.push_back(top);
+        std::swap(pending, interrupts.pending);
+    }
+    if (pending != 0) PostMessageW(top, WM_COMMAND, IDCANCEL, 0);
 }
 
 void CancellableGone(HWND top) {

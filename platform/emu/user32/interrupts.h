@@ -2,8 +2,8 @@
 // user's Cancel would: the dialog on screen (the progress dialog during a
 // transfer, else the file dialog) gets Cancel, and the program cleans up as
 // it does after a Cancel (the cutter given back to its driver). With no
-// such dialog the program ends at once with exit code 1; a second signal
-// ends it at once, by the signal.
+// such dialog up, the next one to come up gets it; a second signal ends the
+// program at once, by the signal.
 #pragma once
 
 #include <functional>
@@ -11,6 +11,10 @@
 #include "platform/emu/user32/user_types.h"
 
 namespace emu {
+
+// Installs the handlers; the process calls it first, and the first dialog
+// calls it again (once is enough).
+void InstallInterrupts();
 
 // A dialog that Cancel ends came up, or went.
 void CancellableShown(HWND top);
