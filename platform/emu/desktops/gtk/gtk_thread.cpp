@@ -7,6 +7,8 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/emu/desktops/gtk/gtk_windows.h"
+
 namespace emu {
 namespace {
 
@@ -33,7 +35,9 @@ class GtkThread {
     enum class State { Starting, Running, NoDisplay };
 
     void Run() {
+        NameProgram();
         const bool opened = gtk_init_check(nullptr, nullptr) != FALSE;
+        if (opened) SetProgramIcon();
         {
             std::lock_guard<std::mutex> lock(mutex_);
             state_ = opened ? State::Running : State::NoDisplay;

@@ -47,6 +47,14 @@ struct PersonInput {
 };
 using InputSink = std::function<void(const PersonInput&)>;
 
+// The program's name for the desktop: its desktop entry's window class and
+// icon, and the application of its recent files.
+inline constexpr char kProgramName[] = "bladepost";
+// Names the program for GTK: before GTK is initialised.
+void NameProgram();
+// The windows' default icon: after GTK is initialised.
+void SetProgramIcon();
+
 // "&Send" as GTK marks access keys: "_Send".
 std::string Mnemonic(const std::string& text);
 
