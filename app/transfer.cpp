@@ -1,5 +1,6 @@
 #include "app/transfer.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
@@ -211,7 +212,7 @@ class Transfer {
     // WM_QUIT).
     void ShowLastPosition(DWORD lastPercent) {
         // A file that grew while it was sent passes 100; the bar stops there.
-        const DWORD shown = lastPercent < kBarEnd ? lastPercent : kBarEnd;
+        const DWORD shown = std::min(lastPercent, kBarEnd);
         while (!positionLost && IsWindow(dialog) && BarPosition() != shown) {
             MSG message;
             const BOOL result = GetMessageW(&message, nullptr, 0, 0);
