@@ -357,6 +357,25 @@ TEST_F(HostBackend, ClosingTheHandleCancelsTheWriteInFlight) {
     EXPECT_EQ(cutter->PendingWrites(), 0);
 }
 
+// CancelIoEx, as the write service's cancel calls it: the write ends as
+// aborted and the handle stays open; with nothing left in flight it fails.
+TEST_F(HostBackend, CancelIoExEndsTheWriteInFlightAndThenFindsNone) {
+    auto cutter = emulated_usb::Plug(DeviceConfig{});
+    cutter->StopReading(true);
+    List();
+    OpenCutter open;
+    ASSERT_TRUE(open.initialized) << open.openError;
+    open.Start(1024);
+    ASSERT_TRUE(cutter->WaitForWrites(1, std::chrono::seconds(5)));
+    EXPECT_TRUE(CancelIoEx(open.file, nullptr)) << GetLastError();
+    DWORD bytes = 1;
+    EXPECT_EQ(open.Finish(&bytes), static_cast<DWORD>(ERROR_OPERATION_ABORTED));
+    EXPECT_EQ(bytes, 0u);
+    SetLastError(0);
+    EXPECT_FALSE(CancelIoEx(open.file, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_FOUND));
+}
+
 // The cancelled write stays with the host controller: closing gives up on it
 // after its drain limit (5 s) instead of hanging, and the write completes.
 TEST_F(HostBackend, ClosingEndsAWriteWhoseCancelNeverComesBack) {

@@ -214,6 +214,21 @@ class HostDeviceFile : public UsbDeviceFile, public std::enable_shared_from_this
         return true;
     }
 
+    // CancelIoEx: asks the host controller to end the writes in flight and
+    // returns; each completes through the port as it comes back. A write
+    // that is back, or completed by a closer, is no longer in flight.
+    bool CancelIo(DWORD* error) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        bool found = false;
+        for (libusb_transfer* transfer : transfers) {
+            if (static_cast<PendingWrite*>(transfer->user_data)->overlapped == nullptr) continue;
+            libusb_cancel_transfer(transfer);
+            found = true;
+        }
+        if (!found) *error = ERROR_NOT_FOUND;
+        return found;
+    }
+
     // Cancels the writes in flight and waits until each has completed
     // through the port; `closing` refuses new ones from now on. A write
     // not back by the limit is completed here as aborted, and its transfer
