@@ -16,5 +16,7 @@ enum class Output { Kept, ReaderGone };
 // `environment` entries ("NAME=value") are added to the test's own. With
 // Output::ReaderGone standard output is a pipe whose reader has gone before
 // the program starts (`| head -n 0`), and SIGPIPE has its default action.
+// The program runs in a session of its own, without a controlling terminal,
+// and with standard input /dev/null.
 ProcessResult RunProcess(const std::vector<std::string>& arguments,
                          const std::vector<std::string>& environment, Output output = Output::Kept);

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "platform/emu/user32/desktop.h"
 
@@ -13,7 +14,8 @@ namespace emu {
 
 std::shared_ptr<Desktop> MakeScriptedDesktop();
 std::shared_ptr<Desktop> MakeTerminalDesktop();
-// Null when no display can be opened, or when the build has no GTK.
-std::shared_ptr<Desktop> MakeGtkDesktop();
+// Null when no display can be opened, or when the build has no GTK; then
+// `whyNot` says which.
+std::shared_ptr<Desktop> MakeGtkDesktop(std::string* whyNot = nullptr);
 
 }  // namespace emu

@@ -243,8 +243,8 @@ int GtkDesktop::MessageBox(const std::string& text, const std::string& caption, 
 
 }  // namespace
 
-std::shared_ptr<Desktop> MakeGtkDesktop() {
-    GtkPoster post = OpenGtkDisplay();
+std::shared_ptr<Desktop> MakeGtkDesktop(std::string* whyNot) {
+    GtkPoster post = OpenGtkDisplay(whyNot);
     if (post == nullptr) return nullptr;
     return std::make_shared<GtkDesktop>(std::move(post));
 }

@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "platform/emu/desktops/gtk/gtk_windows.h"
@@ -23,6 +24,9 @@ class GtkThread {
         return state_ == State::Running;
     }
 
+    // Written before the start is announced, never after.
+    const std::string& WhyNot() const { return whyNot_; }
+
     void Post(std::function<void()> task) {
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -36,12 +40,19 @@ class GtkThread {
 
     void Run() {
         NameProgram();
-        const bool opened = gtk_init_check(nullptr, nullptr) != FALSE;
+        // The variant with an error is the one that says why it failed.
+        int argc = 0;
+        char** argv = nullptr;
+        GError* error = nullptr;
+        const bool opened =
+            gtk_init_with_args(&argc, &argv, nullptr, nullptr, nullptr, &error) != FALSE;
         if (opened) SetProgramIcon();
         {
             std::lock_guard<std::mutex> lock(mutex_);
             state_ = opened ? State::Running : State::NoDisplay;
+            if (!opened) whyNot_ = error != nullptr ? error->message : "GTK could not start";
         }
+        if (error != nullptr) g_error_free(error);
         started_.notify_all();
         if (opened) gtk_main();
     }
@@ -63,15 +74,19 @@ class GtkThread {
     std::mutex mutex_;
     std::condition_variable started_;
     State state_ = State::Starting;
+    std::string whyNot_;
     std::deque<std::function<void()>> tasks_;
 };
 
 }  // namespace
 
-GtkPoster OpenGtkDisplay() {
+GtkPoster OpenGtkDisplay(std::string* whyNot) {
     static GtkThread* const thread = new GtkThread;  // lives as long as the process
     static const bool running = thread->Start();
-    if (!running) return nullptr;
+    if (!running) {
+        if (whyNot != nullptr) *whyNot = thread->WhyNot();
+        return nullptr;
+    }
     return [](std::function<void()> task) { thread->Post(std::move(task)); };
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <string>
 
 namespace emu {
 
@@ -11,7 +12,8 @@ namespace emu {
 using GtkPoster = std::function<void(std::function<void()> task)>;
 
 // Starts the GTK thread on the first call; null when no display can be
-// opened. The thread outlives every desktop, as a display server does.
-GtkPoster OpenGtkDisplay();
+// opened, with GTK's reason in `whyNot`. The thread outlives every desktop,
+// as a display server does.
+GtkPoster OpenGtkDisplay(std::string* whyNot = nullptr);
 
 }  // namespace emu

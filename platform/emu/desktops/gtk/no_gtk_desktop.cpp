@@ -3,7 +3,8 @@
 
 namespace emu {
 
-std::shared_ptr<Desktop> MakeGtkDesktop() {
+std::shared_ptr<Desktop> MakeGtkDesktop(std::string* whyNot) {
+    if (whyNot != nullptr) *whyNot = "this build has no GTK";
     return nullptr;
 }
 
