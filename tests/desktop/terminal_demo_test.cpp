@@ -91,6 +91,9 @@ TEST(TerminalDesktop, PersonChoosesAFileAnOutputThenCancelsTheTransfer) {
         << terminal.Screen();
     terminal.Type("2\r");
     ASSERT_TRUE(terminal.WaitFor("  > 2) Demo cutter B")) << terminal.Screen();
+    // Back to back: the second choice is its entry, not a move counted from
+    // a selection the first has not changed yet.
+    terminal.Type("1\r2\r");
 
     terminal.Type((folder / "missing.plt") + "\r");
     ASSERT_TRUE(terminal.WaitFor("missing.plt: File not found.")) << terminal.Screen();

@@ -90,6 +90,7 @@ class ComboBox : public WindowKind {
             case CB_RESETCONTENT:
                 items_.clear();
                 selection_ = -1;
+                ++fills_;
                 return 0;
             case CB_ADDSTRING:
                 return Add(window, reinterpret_cast<const wchar_t*>(lParam));
@@ -119,6 +120,7 @@ class ComboBox : public WindowKind {
         view->items = items_;
         view->selection = selection_;
         view->text = selection_ >= 0 ? items_[static_cast<std::size_t>(selection_)] : L"";
+        view->fills = fills_;
     }
 
   private:
@@ -182,6 +184,7 @@ class ComboBox : public WindowKind {
 
     std::vector<std::wstring> items_;
     int selection_ = -1;
+    unsigned fills_ = 0;
 };
 
 class ProgressBar : public WindowKind {

@@ -67,6 +67,29 @@ bool Select(HWND top, const UserAction& action, std::string* problem) {
     return true;
 }
 
+// A click on an entry of the dropped-down list: performed on the dialog's
+// thread, so the list is read and set in one step, and the dialog hears of
+// it before any later input is taken.
+bool Choose(HWND top, const UserAction& action, std::string* problem) {
+    HWND list = Reachable(top, action.control, problem);
+    if (list == nullptr) return false;
+    ControlView seen;
+    if (auto kind = KindOf(list)) kind->Describe(&seen);
+    if (seen.fills != action.fill) {
+        *problem = "list " + std::to_string(action.control) + " was filled again since";
+        return false;
+    }
+    if (action.index < 0 || action.index >= static_cast<int>(seen.items.size())) {
+        *problem = "list " + std::to_string(action.control) + " has no entry " +
+                   std::to_string(action.index);
+        return false;
+    }
+    SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(action.index), 0);
+    SendMessageW(GetParent(list), WM_COMMAND, MAKEWPARAM(action.control, CBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(list));
+    return true;
+}
+
 }  // namespace
 
 Desktop::~Desktop() = default;
@@ -124,6 +147,8 @@ bool Perform(HWND top, const UserAction& action, std::string* problem) {
             return false;
         case UserAction::Kind::Select:
             return Select(top, action, problem);
+        case UserAction::Kind::Choose:
+            return Choose(top, action, problem);
         case UserAction::Kind::Click: {
             HWND button = Reachable(top, action.control, problem);
             return button != nullptr && Post(button, WM_LBUTTONDOWN, 0, 0) &&
@@ -148,6 +173,8 @@ std::string UserAction::Describe() const {
     switch (kind) {
         case Kind::Select:
             return "select entry " + std::to_string(index) + " of " + std::to_string(control);
+        case Kind::Choose:
+            return "click entry " + std::to_string(index) + " of " + std::to_string(control);
         case Kind::Click:
             return "click " + std::to_string(control);
         case Kind::Type:
@@ -167,6 +194,13 @@ UserAction SelectItem(int control, int index) {
     action.kind = UserAction::Kind::Select;
     action.control = control;
     action.index = index;
+    return action;
+}
+
+UserAction ChooseItem(int control, int index, unsigned fill) {
+    UserAction action = SelectItem(control, index);
+    action.kind = UserAction::Kind::Choose;
+    action.fill = fill;
     return action;
 }
 

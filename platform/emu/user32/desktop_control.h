@@ -25,10 +25,11 @@ namespace emu {
 
 // One thing the user does.
 struct UserAction {
-    enum class Kind { Select, Click, Type, Key, Command, Call };
+    enum class Kind { Select, Choose, Click, Type, Key, Command, Call };
     Kind kind = Kind::Call;
-    int control = 0;             // control ID (Select, Click, Type), command ID (Command)
-    int index = 0;               // list position (Select)
+    int control = 0;             // control ID (Select, Choose, Click, Type), command ID (Command)
+    int index = 0;               // list position (Select, Choose)
+    unsigned fill = 0;           // which filling of the list was seen (Choose)
     std::wstring text;           // typed text (Type)
     WPARAM key = 0;              // virtual key (Key)
     std::function<void()> call;  // run on the window's thread (Call)
@@ -40,6 +41,11 @@ struct UserAction {
 // does: every change of selection notifies the dialog. The entry already
 // shown is clicked in the dropped-down list, which notifies it too.
 UserAction SelectItem(int control, int index);
+// Clicks entry `index` of a dropped-down list, as the person saw it in its
+// `fill`th filling (ControlView::fills): the entry is selected and the
+// dialog notified, whatever was selected before. A list filled again since
+// shows other entries: the click is dropped.
+UserAction ChooseItem(int control, int index, unsigned fill);
 // Clicks a button.
 UserAction Click(int control);
 // Replaces the text of an edit box by typing `text`.
@@ -70,6 +76,7 @@ struct ControlView {
     std::vector<std::wstring> items;  // list entries, in list order
     int selection = -1;               // selected list entry
     int position = 0;                 // progress-bar position
+    unsigned fills = 0;               // times the list was emptied (CB_RESETCONTENT)
 };
 
 // What the user saw of one dialog at one moment.

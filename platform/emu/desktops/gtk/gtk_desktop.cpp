@@ -101,7 +101,7 @@ void GtkDesktop::Act(HWND top, const PersonInput& input) {
     std::vector<UserAction> actions;
     switch (input.kind) {
         case PersonInput::Kind::Select:
-            actions.push_back(SelectItem(input.control, input.index));
+            actions.push_back(ChooseItem(input.control, input.index, input.fill));
             break;
         case PersonInput::Kind::Click:
             actions.push_back(Click(input.control));
@@ -127,11 +127,13 @@ void GtkDesktop::Act(HWND top, const PersonInput& input) {
 
 void GtkDesktop::RunPending(DWORD thread) {
     std::vector<Pending> mine;
+    HWND next = nullptr;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        mine = TakeInputOf(&pending_, thread);
+        mine = TakeNextInputOf(&pending_, thread, &next);
     }
     for (const Pending& input : mine) Act(input.top, input.input);
+    if (next != nullptr) PostMessageW(next, WM_NULL, 0, 0);
 }
 
 void GtkDesktop::Idle() {

@@ -57,6 +57,7 @@ struct FileChooser::State {
     GtkWidget* dialog = nullptr;
     std::map<int, GtkComboBoxText*> lists;
     std::map<int, std::vector<std::string>> shownItems;
+    std::map<int, unsigned> shownFills;
     std::map<GtkComboBoxText*, gulong> changed;
 
     void BuildExtra(const ShownDialog& view);
@@ -66,7 +67,8 @@ struct FileChooser::State {
         auto* state = static_cast<State*>(self);
         const int id = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(list), "control"));
         const int index = gtk_combo_box_get_active(list);
-        if (index >= 0) state->sink({PersonInput::Kind::Select, id, index, {}});
+        if (index >= 0)
+            state->sink({PersonInput::Kind::Select, id, index, {}, state->shownFills[id]});
     }
     static void OnClicked(GtkButton* button, gpointer self) {
         const int id = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(button), "control"));
@@ -93,6 +95,7 @@ void FileChooser::State::ShowList(GtkComboBoxText* list, const ShownControl& con
             gtk_combo_box_text_append_text(list, item.c_str());
         shownItems[control.id] = control.items;
     }
+    shownFills[control.id] = control.fills;
     gtk_combo_box_set_active(GTK_COMBO_BOX(list), control.selection);
     g_signal_handler_unblock(list, changed[list]);
 }

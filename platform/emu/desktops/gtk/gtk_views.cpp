@@ -30,6 +30,7 @@ ShownDialog Shown(const DialogView& view) {
         item.text = NarrowPath(control.text);
         for (const std::wstring& entry : control.items) item.items.push_back(NarrowPath(entry));
         item.selection = control.selection;
+        item.fills = control.fills;
         item.position = control.position;
         item.left = control.rect.left;
         shown.controls.push_back(item);
@@ -52,7 +53,8 @@ bool SameLists(const ShownDialog& a, const ShownDialog& b) {
     if (a.controls.size() != b.controls.size()) return false;
     for (std::size_t i = 0; i < a.controls.size(); ++i) {
         if (a.controls[i].items != b.controls[i].items ||
-            a.controls[i].selection != b.controls[i].selection) {
+            a.controls[i].selection != b.controls[i].selection ||
+            a.controls[i].fills != b.controls[i].fills) {
             return false;
         }
     }

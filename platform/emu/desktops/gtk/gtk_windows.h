@@ -19,6 +19,7 @@ struct ShownControl {
     std::string text;  // with the '&' of its access key
     std::vector<std::string> items;
     int selection = -1;
+    unsigned fills = 0;  // which filling of the list the items are
     int position = 0;
     long left = 0;  // for the order from left to right
 };
@@ -43,7 +44,8 @@ struct PersonInput {
     Kind kind = Kind::Click;
     int control = 0;
     int index = 0;
-    std::string path;  // Open: the chosen file
+    std::string path;   // Open: the chosen file
+    unsigned fill = 0;  // Select: the filling of the list the entry was chosen in
 };
 using InputSink = std::function<void(const PersonInput&)>;
 

@@ -131,9 +131,10 @@ void TerminalDesktop::OnKey(const Key& key) {
 
 void TerminalDesktop::RunPending(DWORD thread) {
     std::vector<Pending> mine;
+    HWND next = nullptr;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        mine = TakeInputOf(&pending_, thread);
+        mine = TakeNextInputOf(&pending_, thread, &next);
     }
     for (const Pending& input : mine) {
         std::string problem;
@@ -142,6 +143,7 @@ void TerminalDesktop::RunPending(DWORD thread) {
         for (const UserAction& action : actions) Perform(input.top, action, &problem);
         if (!problem.empty()) WriteTerminal("  " + problem + "\n");
     }
+    if (next != nullptr) PostMessageW(next, WM_NULL, 0, 0);
 }
 
 void TerminalDesktop::Idle() {

@@ -137,7 +137,8 @@ std::vector<UserAction> LineActions(const DialogView& view, const std::wstring& 
             *complaint = "There is no entry " + NarrowPath(line) + " in the list.";
             return {};
         }
-        return {SelectItem(list->id, number - 1)};
+        // The entry by its number, whatever is selected: a click, not keys.
+        return {ChooseItem(list->id, number - 1, list->fills)};
     }
     return {TypeFileName(line), PressSend()};
 }
