@@ -277,13 +277,43 @@ void DoAction(const Node& node, const std::string& what) {
     if (!done) GiveUp("could not " + what);
 }
 
+bool Sensitive(const Node& node) {
+    AtspiStateSet* states = atspi_accessible_get_state_set(node.get());
+    const bool sensitive =
+        states != nullptr && atspi_state_set_contains(states, ATSPI_STATE_SENSITIVE);
+    if (states != nullptr) g_object_unref(states);
+    return sensitive;
+}
+
+// A person presses a button once it can be pressed: the chooser's accept
+// button, for one, only once the typed name has reached it.
 int Press(int pid, const std::string& kind, const std::string& name) {
     const Node window = Window(pid, kind);
     Node button =
         kind == "chooser" && name == "Send" ? AcceptButton(window) : ButtonNamed(window, name);
     if (!button) GiveUp("no button \"" + name + "\" in the " + kind + " window");
+    const auto limit = Clock::now() + kLookPatience;
+    while (!Sensitive(button)) {
+        if (Clock::now() > limit) GiveUp("the button \"" + name + "\" stayed disabled for 5 s");
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
     DoAction(button, "press " + name);
     return 0;
+}
+
+// The chooser's location box shows `path`, all of it typed: keys reach GTK
+// by X, a press by the accessibility bus, and one may overtake the other.
+void WaitUntilTyped(int pid, const std::string& path) {
+    const auto limit = Clock::now() + kLookPatience;
+    for (;;) {
+        const Node box = First(Window(pid, "chooser"), [&path](const Node& n) {
+            return RoleOf(n) == ATSPI_ROLE_TEXT && TextOf(n) == path;
+        });
+        if (box) return;
+        if (Clock::now() > limit)
+            GiveUp("the location box did not show \"" + path + "\" within 5 s");
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
 }
 
 int Choose(int pid, int number) {
@@ -352,6 +382,7 @@ int main(int argc, char** argv) {
         Window(pid, "chooser");
         Xdotool(pid, title,
                 "windowfocus --sync key ctrl+l type --delay 10 '" + std::string(argv[3]) + "'");
+        WaitUntilTyped(pid, argv[3]);
         return 0;
     }
     if (verb == "key") {

@@ -55,6 +55,8 @@ void AddFilters(GtkFileChooser* chooser, const ChooserSetup& setup) {
 struct FileChooser::State {
     InputSink sink;
     GtkWidget* dialog = nullptr;
+    GtkWidget* extra = nullptr;        // the template's controls: "Output:", Refresh
+    GtkWidget* beforeExtra = nullptr;  // what had the focus before they got it
     std::map<int, GtkComboBoxText*> lists;
     std::map<int, std::vector<std::string>> shownItems;
     std::map<int, unsigned> shownFills;
@@ -74,6 +76,44 @@ struct FileChooser::State {
         const int id = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(button), "control"));
         static_cast<State*>(self)->sink({PersonInput::Kind::Click, id, 0, {}});
     }
+    static bool InExtra(const State* state, GtkWidget* widget) {
+        return widget != nullptr && state->extra != nullptr &&
+               (widget == state->extra || gtk_widget_is_ancestor(widget, state->extra));
+    }
+    // Remembers the chooser's own control that had the focus when the
+    // person went to the template's controls (before the change is made).
+    static void OnSetFocus(GtkWindow* window, GtkWidget* next, gpointer self) {
+        auto* state = static_cast<State*>(self);
+        GtkWidget* now = gtk_window_get_focus(window);
+        if (!InExtra(state, next) || now == nullptr || InExtra(state, now)) return;
+        if (state->beforeExtra != nullptr)
+            g_object_remove_weak_pointer(G_OBJECT(state->beforeExtra),
+                                         reinterpret_cast<gpointer*>(&state->beforeExtra));
+        state->beforeExtra = now;
+        g_object_add_weak_pointer(G_OBJECT(now), reinterpret_cast<gpointer*>(&state->beforeExtra));
+    }
+    // Enter and Alt+S send from every control, as in a Windows dialog, the
+    // closed cutter list included. GTK's chooser takes a name only from the
+    // control that was used last, and refuses to answer from the template's
+    // controls: the focus goes back to the chooser's own control, and what
+    // was typed there is sent as Send would (a name chosen in the list is
+    // left to GTK's own Send).
+    // A dropped-down list takes its keys in a window of its own.
+    static gboolean OnKey(GtkWidget* dialog, GdkEventKey* key, gpointer self) {
+        auto* state = static_cast<State*>(self);
+        const guint modifiers = key->state & gtk_accelerator_get_default_mod_mask();
+        const bool enter =
+            (key->keyval == GDK_KEY_Return || key->keyval == GDK_KEY_KP_Enter) && modifiers == 0;
+        const bool altS =
+            gdk_keyval_to_lower(key->keyval) == GDK_KEY_s && modifiers == GDK_MOD1_MASK;
+        if (!(enter || altS) || !InExtra(state, gtk_window_get_focus(GTK_WINDOW(dialog))))
+            return FALSE;
+        if (state->beforeExtra != nullptr) gtk_widget_grab_focus(state->beforeExtra);
+        const std::string typed = Typed(state);
+        if (typed.empty()) return gtk_window_activate_default(GTK_WINDOW(dialog));
+        state->sink({PersonInput::Kind::Open, 0, 0, typed});
+        return TRUE;
+    }
     static void OnResponse(GtkDialog* dialog, gint response, gpointer self) {
         auto* state = static_cast<State*>(self);
         if (response != GTK_RESPONSE_ACCEPT) {
@@ -84,6 +124,16 @@ struct FileChooser::State {
         if (path == nullptr) return;  // a location that is not a local file
         state->sink({PersonInput::Kind::Open, 0, 0, path});
         g_free(path);
+    }
+    // What the person typed in the location box, as a full path, or empty.
+    static std::string Typed(const State* state) {
+        if (state->beforeExtra == nullptr || !GTK_IS_ENTRY(state->beforeExtra)) return "";
+        const std::string text = gtk_entry_get_text(GTK_ENTRY(state->beforeExtra));
+        if (text.empty() || text[0] == '/') return text;
+        gchar* folder = gtk_file_chooser_get_current_folder(GTK_FILE_CHOOSER(state->dialog));
+        const std::string full = folder != nullptr ? std::string(folder) + "/" + text : "";
+        g_free(folder);
+        return full;
     }
 };
 
@@ -131,6 +181,7 @@ void FileChooser::State::BuildExtra(const ShownDialog& view) {
     }
     gtk_widget_show_all(box);
     gtk_file_chooser_set_extra_widget(GTK_FILE_CHOOSER(dialog), box);
+    extra = box;
 }
 
 FileChooser::FileChooser(const ShownDialog& view, const ChooserSetup& setup, InputSink sink)
@@ -147,11 +198,16 @@ FileChooser::FileChooser(const ShownDialog& view, const ChooserSetup& setup, Inp
     if (!setup.file.empty()) gtk_file_chooser_select_filename(chooser, setup.file.c_str());
     state_->BuildExtra(view);
     g_signal_connect(state_->dialog, "response", G_CALLBACK(&State::OnResponse), state_.get());
+    g_signal_connect(state_->dialog, "key-press-event", G_CALLBACK(&State::OnKey), state_.get());
+    g_signal_connect(state_->dialog, "set-focus", G_CALLBACK(&State::OnSetFocus), state_.get());
     gtk_window_set_default_size(GTK_WINDOW(state_->dialog), 800, 560);
     gtk_window_present(GTK_WINDOW(state_->dialog));
 }
 
 FileChooser::~FileChooser() {
+    if (state_->beforeExtra != nullptr)
+        g_object_remove_weak_pointer(G_OBJECT(state_->beforeExtra),
+                                     reinterpret_cast<gpointer*>(&state_->beforeExtra));
     gtk_widget_destroy(state_->dialog);
 }
 
