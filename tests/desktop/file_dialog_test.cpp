@@ -2,6 +2,9 @@
 // desktop, with a small hook of the tests' own.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -180,6 +183,48 @@ TEST_F(FileDialog, StartsInTheFolderOfTheRecordsFileAndRelativeNamesUseTheFolder
     EXPECT_EQ(std::wstring(fileName), job);
     EXPECT_EQ(fileName + record.nFileOffset, std::wstring(L"job.plt"));
     EXPECT_EQ(fileName + record.nFileExtension, std::wstring(L"plt"));
+}
+
+// The working folder and HOME of one test, given back after it.
+class Surroundings {
+  public:
+    Surroundings(const std::string& working, const std::string& home) {
+        char buffer[4096];
+        if (getcwd(buffer, sizeof buffer) != nullptr) savedWorking = buffer;
+        if (const char* h = std::getenv("HOME")) savedHome = h;
+        Move(working);
+        setenv("HOME", home.c_str(), 1);
+    }
+    ~Surroundings() {
+        Move(savedWorking);
+        setenv("HOME", savedHome.c_str(), 1);
+    }
+    static void Move(const std::string& folder) { EXPECT_EQ(chdir(folder.c_str()), 0) << folder; }
+
+  private:
+    std::string savedWorking, savedHome;
+};
+
+// As Windows 7 and later, with no folder and no file in the record: the
+// folder of this program's last chosen file, else the working folder when
+// it holds files of the filter's types, else the user's own folder. A name
+// typed alone is taken in the folder the dialog opened.
+TEST_F(FileDialog, OpensWhereTheLastFileWasChosenElseBesideJobsElseAtHome) {
+    TempFolder empty, home, jobs;
+    WriteWholeFile(home / "home.plt", "IN;");
+    WriteWholeFile(jobs / "JOB.PM", "IN;");  // the filter's types whatever the case
+    const Surroundings surroundings(empty.Path(), home.Path());
+    const auto openedAt = [this](const std::wstring& name) {
+        fileName[0] = L'\0';  // no file in the record, whose folder would come first
+        emu::ScriptFileDialog({emu::TypeFileName(name), emu::PressSend()});
+        return GetOpenFileNameW(&record) ? std::wstring(fileName) : L"(cancelled)";
+    };
+    EXPECT_EQ(openedAt(L"home.plt"), Wide(home / "home.plt")) << "no job beside: home";
+    emu::UseScriptedDesktop();  // a history of nothing
+    Surroundings::Move(jobs.Path());
+    EXPECT_EQ(openedAt(L"JOB.PM"), Wide(jobs / "JOB.PM")) << "jobs in the working folder";
+    Surroundings::Move(empty.Path());
+    EXPECT_EQ(openedAt(L"JOB.PM"), Wide(jobs / "JOB.PM")) << "where the last file was chosen";
 }
 
 TEST_F(FileDialog, RefreshReachesTheHookAfterTheScriptedCall) {

@@ -46,6 +46,7 @@ class WatchedDesktop : public emu::Desktop {
     void FileDialogClosed(HWND top, BOOL result, const std::wstring& path) override {
         inner->FileDialogClosed(top, result, path);
     }
+    std::wstring LastChosenFolder() override { return inner->LastChosenFolder(); }
     int MessageBox(const std::string& text, const std::string& caption, UINT type) override;
     void MessageBoxEndedByQuit(const std::string& text, const std::string& caption,
                                UINT type) override {

@@ -1,10 +1,14 @@
 // GetOpenFileNameW: the explorer-style file-open dialog with an application
 // template and hook, modal on the calling thread.
+#include <dirent.h>
+#include <fnmatch.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "platform/emu/user32/desktop.h"
 #include "platform/emu/kernel32/devices.h"
@@ -162,14 +166,59 @@ std::string FolderOfFile(const OPENFILENAMEW& record) {
     return IsFolder(folder) ? folder : std::string();
 }
 
+// The patterns of the filter the dialog starts with ("*.plt;*.pm").
+std::wstring StartPatterns(const OPENFILENAMEW& record) {
+    DWORD index = record.nFilterIndex > 0 ? record.nFilterIndex - 1 : 0;
+    for (const wchar_t* p = record.lpstrFilter; p != nullptr && *p != L'\0'; --index) {
+        p += std::wcslen(p) + 1;  // the name shown
+        if (index == 0) return p;
+        if (*p == L'\0') break;
+        p += std::wcslen(p) + 1;
+    }
+    return L"";
+}
+
+// Whether `folder` holds a file that one of `patterns` matches, whatever
+// the case, as Windows matches names.
+bool HoldsFileOfTypes(const std::string& folder, const std::wstring& patterns) {
+    std::vector<std::string> each;
+    for (std::wstring::size_type start = 0; start <= patterns.size();) {
+        std::wstring::size_type end = std::min(patterns.find(L';', start), patterns.size());
+        if (end > start) each.push_back(NarrowPath(patterns.substr(start, end - start)));
+        start = end + 1;
+    }
+    DIR* listing = ::opendir(folder.c_str());
+    if (listing == nullptr) return false;
+    bool found = false;
+    const dirent* entry = nullptr;
+    while (!found && (entry = ::readdir(listing)) != nullptr) {
+        for (const std::string& pattern : each) {
+            found = found || (::fnmatch(pattern.c_str(), entry->d_name, FNM_CASEFOLD) == 0 &&
+                              !IsFolder(folder + "/" + entry->d_name));
+        }
+    }
+    ::closedir(listing);
+    return found;
+}
+
+// Where the dialog opens, in the order Windows 7 and later look: the folder
+// the program names, the folder of the file in its record, the folder this
+// program's user last chose a file in, the working folder when it holds
+// files of the filter's types, and the user's own folder.
 std::string StartFolder(const OPENFILENAMEW& record) {
     if (record.lpstrInitialDir != nullptr && record.lpstrInitialDir[0] != L'\0') {
         return NarrowPath(record.lpstrInitialDir);
     }
     const std::string ofFile = FolderOfFile(record);
     if (!ofFile.empty()) return ofFile;
+    const std::string last = NarrowPath(CurrentDesktop()->LastChosenFolder());
+    if (!last.empty() && IsFolder(last)) return last;
     char buffer[4096];
-    return ::getcwd(buffer, sizeof buffer) != nullptr ? buffer : "/";
+    const std::string working = ::getcwd(buffer, sizeof buffer) != nullptr ? buffer : "";
+    if (!working.empty() && HoldsFileOfTypes(working, StartPatterns(record))) return working;
+    const char* home = std::getenv("HOME");
+    if (home != nullptr && IsFolder(home)) return home;
+    return working.empty() ? "/" : working;
 }
 
 // What the name box starts with: the file's name without its folder.

@@ -37,6 +37,10 @@ class Desktop {
     virtual void FileDialogOpened(HWND, const FileDialogSetup&) {}
     virtual void FileNameRefused(HWND, const std::wstring&, const std::string&) {}
     virtual void FileDialogClosed(HWND, BOOL, const std::wstring&) {}
+    // The folder of the file last chosen in this program's file dialog, as
+    // the person's own history keeps it (Windows keeps one per program);
+    // empty when there is none.
+    virtual std::wstring LastChosenFolder() { return {}; }
     // A message box, modal on the calling thread; returns the button pressed.
     // While the user reads it, the desktop calls PumpModalLoop on that
     // thread, as the box's own loop, and ends the box when it says so.

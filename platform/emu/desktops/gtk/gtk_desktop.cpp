@@ -40,6 +40,7 @@ class GtkDesktop : public Desktop, public std::enable_shared_from_this<GtkDeskto
     void FileDialogOpened(HWND top, const FileDialogSetup& setup) override;
     void FileNameRefused(HWND top, const std::wstring& name, const std::string& reason) override;
     void FileDialogClosed(HWND top, BOOL result, const std::wstring& path) override;
+    std::wstring LastChosenFolder() override;
     int MessageBox(const std::string& text, const std::string& caption, UINT type) override;
 
   private:
@@ -195,12 +196,22 @@ void GtkDesktop::FileNameRefused(HWND top, const std::wstring& name, const std::
     });
 }
 
-void GtkDesktop::FileDialogClosed(HWND top, BOOL, const std::wstring&) {
+// A file chosen goes to Recent files, where the next run's chooser starts.
+void GtkDesktop::FileDialogClosed(HWND top, BOOL result, const std::wstring& path) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (fileDialog_ == top) fileDialog_ = nullptr;
     }
-    PostAndWait([screen = screen_, top] { screen->choosers.erase(top); });
+    PostAndWait([screen = screen_, top, chosen = result ? NarrowPath(path) : std::string()] {
+        screen->choosers.erase(top);
+        if (!chosen.empty()) AddRecentFile(chosen);
+    });
+}
+
+std::wstring GtkDesktop::LastChosenFolder() {
+    std::string folder;
+    PostAndWait([&folder] { folder = LastRecentFolder(); });
+    return WidePath(folder);
 }
 
 int GtkDesktop::MessageBox(const std::string& text, const std::string& caption, UINT type) {

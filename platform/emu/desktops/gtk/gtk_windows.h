@@ -57,6 +57,13 @@ void NameProgram();
 // The windows' default icon: after GTK is initialised.
 void SetProgramIcon();
 
+// This program's files in the desktop's Recent files, on the GTK thread:
+// adds `path` under the program's name, written at once (the process may
+// end before GTK's own deferred write); the folder of the newest file the
+// program added, or empty.
+void AddRecentFile(const std::string& path);
+std::string LastRecentFolder();
+
 // "&Send" as GTK marks access keys: "_Send".
 std::string Mnemonic(const std::string& text);
 

@@ -69,6 +69,7 @@ class ScriptedDesktop : public Desktop {
     void FileDialogOpened(HWND top, const FileDialogSetup&) override;
     void FileNameRefused(HWND top, const std::wstring& name, const std::string&) override;
     void FileDialogClosed(HWND top, BOOL result, const std::wstring& path) override;
+    std::wstring LastChosenFolder() override;
     int MessageBox(const std::string& text, const std::string& caption, UINT type) override;
     void MessageBoxEndedByQuit(const std::string& text, const std::string& caption,
                                UINT type) override;
@@ -112,6 +113,7 @@ class ScriptedDesktop : public Desktop {
     std::vector<ProgressScript> progressScripts_;
     std::deque<BoxScript> boxScripts_;
     std::vector<OpenFileDialog> open_;
+    std::wstring lastChosen_;
 };
 
 void ScriptedDesktop::Remember(HWND top, const DialogView& view) {
@@ -239,6 +241,13 @@ void ScriptedDesktop::FileDialogClosed(HWND top, BOOL result, const std::wstring
     fileDialogs_[open->record].result = result;
     fileDialogs_[open->record].path = path;
     open_.erase(open_.begin() + (open - open_.data()));
+    if (result) lastChosen_ = path.substr(0, std::max<std::size_t>(path.rfind(L'/'), 1));
+}
+
+// The scripted user's history lasts as long as the desktop.
+std::wstring ScriptedDesktop::LastChosenFolder() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lastChosen_;
 }
 
 // A box as the calling thread shows it; the answer is filled in later.
