@@ -14,7 +14,7 @@
 stage_names=(
   check-layers asan-ctest tsan-ctest fuzz-instance-id fuzz-host-listing gtk-desktop gtk-scenarios
   deb-package wine-tests wine-desktop-demo windows-programs wine-scenarios wine-e2e
-  wine-installer without-32bit reproducible
+  wine-installer signing without-32bit reproducible
 )
 
 declare -A stage_titles=(
@@ -34,6 +34,7 @@ declare -A stage_titles=(
   [wine-e2e]="end to end under Wine and Xvfb: the real dialogs, virtual cutters"
   [wine-installer]="the Windows installer under Wine: install, the verb, upgrade, uninstall"
   [without-32bit]="the Wine stages as on a machine without 32-bit programs"
+  [signing]="signing with a throwaway certificate: both programs and the MSI verify, the signed programs run under Wine"
   [reproducible]="the files handed to users built again elsewhere: the same bytes; SHA256SUMS"
 )
 
@@ -80,6 +81,7 @@ stage_run() {
     wine-e2e) scripts/wine-e2e build/win64 build/screenshots build/win32 ;;
     wine-installer) scripts/wine-installer build/win32 build/out build/screenshots build/win64 ;;
     without-32bit) scripts/test-without-32bit build/win32 build/win64 build/out ;;
+    signing) scripts/signing-test build/win32 build/out build/win64 ;;
     reproducible) scripts/reproducible build/out build/reproducible ;;
     *)
       echo "no stage named $1" >&2

@@ -606,6 +606,7 @@ int Sddl(const std::wstring& text) {
         std::string flags;
         if (header->AceFlags & OBJECT_INHERIT_ACE) flags += " files";
         if (header->AceFlags & CONTAINER_INHERIT_ACE) flags += " folders";
+        if (header->AceFlags & INHERIT_ONLY_ACE) flags += " only";
         Report("ace", "allow " + Narrow(sid != nullptr ? sid : L"?") + " " + mask +
                           (flags.empty() ? "" : " inherited by" + flags));
         LocalFree(sid);
