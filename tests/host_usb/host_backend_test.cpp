@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <optional>
 #include <regex>
 #include <string>
@@ -127,6 +128,17 @@ class HostBackend : public testing::Test {
     void TearDown() override { emulated_usb::UnplugAll(); }
 
     const Deadline deadline{"a host backend test", std::chrono::seconds(60)};
+
+    // Lists `cutter`, makes it take nothing, opens it into `open` and leaves
+    // one 1024-byte write in flight to it.
+    void StartWriteInFlight(emulated_usb::Device& cutter, std::unique_ptr<OpenCutter>* open) {
+        cutter.StopReading(true);
+        List();
+        *open = std::make_unique<OpenCutter>();
+        ASSERT_TRUE((*open)->initialized) << (*open)->openError;
+        (*open)->Start(1024);
+        ASSERT_TRUE(cutter.WaitForWrites(1, std::chrono::seconds(5)));
+    }
 };
 
 // First in the file: libusb starts at the first listing of the process.
@@ -343,16 +355,12 @@ TEST_F(HostBackend, UnpluggingCompletesTheWriteInFlightWithTheControllersError) 
 // CloseHandle alone, the interface handle not freed first.
 TEST_F(HostBackend, ClosingTheHandleCancelsTheWriteInFlight) {
     auto cutter = emulated_usb::Plug(DeviceConfig{});
-    cutter->StopReading(true);
-    List();
-    OpenCutter open;
-    ASSERT_TRUE(open.initialized) << open.openError;
-    open.Start(1024);
-    ASSERT_TRUE(cutter->WaitForWrites(1, std::chrono::seconds(5)));
-    EXPECT_TRUE(CloseHandle(open.file));
-    open.file = INVALID_HANDLE_VALUE;
+    std::unique_ptr<OpenCutter> open;
+    ASSERT_NO_FATAL_FAILURE(StartWriteInFlight(*cutter, &open));
+    EXPECT_TRUE(CloseHandle(open->file));
+    open->file = INVALID_HANDLE_VALUE;
     DWORD bytes = 1;
-    EXPECT_EQ(open.Finish(&bytes), static_cast<DWORD>(ERROR_OPERATION_ABORTED));
+    EXPECT_EQ(open->Finish(&bytes), static_cast<DWORD>(ERROR_OPERATION_ABORTED));
     EXPECT_EQ(bytes, 0u);
     EXPECT_EQ(cutter->PendingWrites(), 0);
 }
@@ -361,18 +369,14 @@ TEST_F(HostBackend, ClosingTheHandleCancelsTheWriteInFlight) {
 // aborted and the handle stays open; with nothing left in flight it fails.
 TEST_F(HostBackend, CancelIoExEndsTheWriteInFlightAndThenFindsNone) {
     auto cutter = emulated_usb::Plug(DeviceConfig{});
-    cutter->StopReading(true);
-    List();
-    OpenCutter open;
-    ASSERT_TRUE(open.initialized) << open.openError;
-    open.Start(1024);
-    ASSERT_TRUE(cutter->WaitForWrites(1, std::chrono::seconds(5)));
-    EXPECT_TRUE(CancelIoEx(open.file, nullptr)) << GetLastError();
+    std::unique_ptr<OpenCutter> open;
+    ASSERT_NO_FATAL_FAILURE(StartWriteInFlight(*cutter, &open));
+    EXPECT_TRUE(CancelIoEx(open->file, nullptr)) << GetLastError();
     DWORD bytes = 1;
-    EXPECT_EQ(open.Finish(&bytes), static_cast<DWORD>(ERROR_OPERATION_ABORTED));
+    EXPECT_EQ(open->Finish(&bytes), static_cast<DWORD>(ERROR_OPERATION_ABORTED));
     EXPECT_EQ(bytes, 0u);
     SetLastError(0);
-    EXPECT_FALSE(CancelIoEx(open.file, nullptr));
+    EXPECT_FALSE(CancelIoEx(open->file, nullptr));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_FOUND));
 }
 
@@ -380,19 +384,15 @@ TEST_F(HostBackend, CancelIoExEndsTheWriteInFlightAndThenFindsNone) {
 // after its drain limit (5 s) instead of hanging, and the write completes.
 TEST_F(HostBackend, ClosingEndsAWriteWhoseCancelNeverComesBack) {
     auto cutter = emulated_usb::Plug(DeviceConfig{});
-    cutter->StopReading(true);
     cutter->DelayDiscards(emulated_usb::Device::kNever);
-    List();
-    OpenCutter open;
-    ASSERT_TRUE(open.initialized) << open.openError;
-    open.Start(1024);
-    ASSERT_TRUE(cutter->WaitForWrites(1, std::chrono::seconds(5)));
-    std::thread closer([&open] { EXPECT_TRUE(CloseHandle(open.file)); });
+    std::unique_ptr<OpenCutter> open;
+    ASSERT_NO_FATAL_FAILURE(StartWriteInFlight(*cutter, &open));
+    std::thread closer([&open] { EXPECT_TRUE(CloseHandle(open->file)); });
     DWORD bytes = 1;
-    EXPECT_EQ(open.Finish(&bytes, 10000), static_cast<DWORD>(ERROR_OPERATION_ABORTED));
+    EXPECT_EQ(open->Finish(&bytes, 10000), static_cast<DWORD>(ERROR_OPERATION_ABORTED));
     EXPECT_EQ(bytes, 0u);
     closer.join();  // a hang ends the test at the fixture's deadline
-    open.file = INVALID_HANDLE_VALUE;
+    open->file = INVALID_HANDLE_VALUE;
     EXPECT_EQ(cutter->PendingWrites(), 0);  // killed when the interface was released
 }
 

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/emu/user32/desktop.h"
@@ -166,16 +167,25 @@ std::string FolderOfFile(const OPENFILENAMEW& record) {
     return IsFolder(folder) ? folder : std::string();
 }
 
-// The patterns of the filter the dialog starts with ("*.plt;*.pm").
-std::wstring StartPatterns(const OPENFILENAMEW& record) {
-    DWORD index = record.nFilterIndex > 0 ? record.nFilterIndex - 1 : 0;
-    for (const wchar_t* p = record.lpstrFilter; p != nullptr && *p != L'\0'; --index) {
-        p += std::wcslen(p) + 1;  // the name shown
-        if (index == 0) return p;
+// The record's filters, each the name shown and its patterns. The record
+// holds pairs of NUL-terminated texts; an empty text ends them.
+std::vector<std::pair<std::wstring, std::wstring>> FiltersOf(const OPENFILENAMEW& record) {
+    std::vector<std::pair<std::wstring, std::wstring>> filters;
+    for (const wchar_t* p = record.lpstrFilter; p != nullptr && *p != L'\0';) {
+        const wchar_t* name = p;
+        p += std::wcslen(p) + 1;
+        filters.emplace_back(name, p);
         if (*p == L'\0') break;
         p += std::wcslen(p) + 1;
     }
-    return L"";
+    return filters;
+}
+
+// The patterns of the filter the dialog starts with ("*.plt;*.pm").
+std::wstring StartPatterns(const OPENFILENAMEW& record) {
+    const auto filters = FiltersOf(record);
+    const std::size_t index = record.nFilterIndex > 0 ? record.nFilterIndex - 1 : 0;
+    return index < filters.size() ? filters[index].second : L"";
 }
 
 // Whether `folder` holds a file that one of `patterns` matches, whatever
@@ -230,13 +240,8 @@ std::wstring StartName(const OPENFILENAMEW& record) {
 
 void FillFilters(HWND top, const OPENFILENAMEW& record) {
     HWND types = GetDlgItem(top, cmb1);
-    // The filter list holds pairs of NUL-terminated texts: the name shown,
-    // then the pattern; an empty text ends it.
-    for (const wchar_t* p = record.lpstrFilter; p != nullptr && *p != L'\0';) {
-        SendMessageW(types, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(p));
-        p += std::wcslen(p) + 1;
-        if (*p == L'\0') break;
-        p += std::wcslen(p) + 1;
+    for (const auto& filter : FiltersOf(record)) {
+        SendMessageW(types, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(filter.first.c_str()));
     }
     SendMessageW(types, CB_SETCURSEL, record.nFilterIndex > 0 ? record.nFilterIndex - 1 : 0, 0);
 }
@@ -244,13 +249,7 @@ void FillFilters(HWND top, const OPENFILENAMEW& record) {
 // What the dialog offers, for a desktop that shows a browser of its own.
 FileDialogSetup SetupOf(const OPENFILENAMEW& record) {
     FileDialogSetup setup;
-    for (const wchar_t* p = record.lpstrFilter; p != nullptr && *p != L'\0';) {
-        const wchar_t* name = p;
-        p += std::wcslen(p) + 1;
-        setup.filters.emplace_back(name, p);
-        if (*p == L'\0') break;
-        p += std::wcslen(p) + 1;
-    }
+    setup.filters = FiltersOf(record);
     setup.filterIndex = record.nFilterIndex > 0 ? static_cast<int>(record.nFilterIndex) - 1 : 0;
     setup.folder = WidePath(StartFolder(record));
     const std::wstring name = record.lpstrFile != nullptr ? StartName(record) : L"";
