@@ -22,6 +22,7 @@ struct Interrupts {
     std::mutex mutex;
     std::vector<HWND> dialogs;  // the most recent last
     std::vector<std::function<void(int)>> observers;
+    std::vector<std::function<void(const std::string&)>> displayObservers;
     int pipe[2] = {-1, -1};
     volatile std::sig_atomic_t received = 0;
     int pending = 0;  // a signal that came while no dialog was up
@@ -137,6 +138,22 @@ void CancellableGone(HWND top) {
 
 void OnSignalExit(void (*restore)()) {
     restoreOnExit = restore;
+}
+
+void ReportDisplayLost(const std::string& why) {
+    Interrupts& interrupts = TheInterrupts();
+    std::vector<std::function<void(const std::string&)>> observers;
+    {
+        std::lock_guard<std::mutex> lock(interrupts.mutex);
+        observers = interrupts.displayObservers;
+    }
+    for (const auto& observer : observers) observer(why);
+}
+
+void OnDisplayLost(std::function<void(const std::string& why)> observer) {
+    Interrupts& interrupts = TheInterrupts();
+    std::lock_guard<std::mutex> lock(interrupts.mutex);
+    interrupts.displayObservers.push_back(std::move(observer));
 }
 
 void OnInterrupt(std::function<void(int)> observer) {
