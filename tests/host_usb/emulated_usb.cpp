@@ -233,6 +233,7 @@ class DeviceImpl : public Device {
     gboolean HandleIoctl(UMockdevIoctlClient* client);
     void Vanished(UMockdevIoctlClient* client) {
         std::lock_guard<std::mutex> lock(mutex);
+        if (claimer == client) claimer = nullptr;  // closing the file releases it
         auto it = clients.find(client);
         if (it == clients.end()) return;
         for (Urb& urb : it->second) g_object_unref(urb.data);
@@ -256,8 +257,9 @@ class DeviceImpl : public Device {
         UMockdevIoctlData* data;
         Clock::time_point due;
     };
-    long Claim(int* error) const;
-    long DisconnectClaim(const usbdevfs_disconnect_claim& request, int* error);
+    long Claim(UMockdevIoctlClient* client, int* error);
+    long DisconnectClaim(UMockdevIoctlClient* client, const usbdevfs_disconnect_claim& request,
+                         int* error);
     void KillPending(UMockdevIoctlClient* client);
     bool HasCompleted(UMockdevIoctlClient* client) {
         for (const Urb& urb : clients[client]) {
@@ -281,6 +283,9 @@ class DeviceImpl : public Device {
     std::deque<Paced> pacing;
     bool pacerStarted = false;
     bool driverBound = !config.driver.empty();
+    // The open file that claimed interface 0: the kernel then names usbfs
+    // as its driver, and no other file can claim it.
+    UMockdevIoctlClient* claimer = nullptr;
     int detaches = 0;
     bool unplugged = false;
     int master = -1, slave = -1;
@@ -324,11 +329,12 @@ bool DeviceImpl::Control(usbdevfs_urb* urb, UMockdevIoctlData* buffer, bool* com
     return true;
 }
 
-// When the bus is done with `bytes` more, for a paced device.
+// When the bus is done with `bytes` more, for a paced device: a slow one
+// waits before it takes each write.
 DeviceImpl::Clock::time_point DeviceImpl::BusDone(int bytes) {
     constexpr long kPacketsPerSecond = 19 * 1000;
-    const long packets = std::max(1, (bytes + 63) / 64);
-    busFree = std::max(busFree, Clock::now()) +
+    const long packets = config.fullSpeedPacing ? std::max(1, (bytes + 63) / 64) : 0;
+    busFree = std::max(busFree, Clock::now()) + config.writeDelay +
               std::chrono::microseconds(packets * 1000000 / kPacketsPerSecond);
     return busFree;
 }
@@ -373,21 +379,33 @@ void DeviceImpl::Bulk(usbdevfs_urb* urb, UMockdevIoctlData* buffer, bool* comple
     }
     received.insert(received.end(), buffer->data, buffer->data + urb->buffer_length);
     urb->actual_length = urb->buffer_length;
-    if (config.fullSpeedPacing) *completed = false, *paced = true;  // the pacer completes it
+    // The pacer completes it.
+    if (config.fullSpeedPacing || config.writeDelay.count() > 0) *completed = false, *paced = true;
 }
 
-// Without a configuration there is no interface to claim.
-long DeviceImpl::Claim(int* error) const {
-    *error = !config.configured ? ENOENT : driverBound ? EBUSY : 0;  // any configuration has it
-    return *error != 0 ? -1 : 0;
+// Without a configuration there is no interface to claim; a driver or
+// another open file holding it keeps it.
+long DeviceImpl::Claim(UMockdevIoctlClient* client, int* error) {
+    *error = !config.configured                        ? ENOENT  // any configuration has it
+             : driverBound                             ? EBUSY
+             : claimer != nullptr && claimer != client ? EBUSY
+                                                       : 0;
+    if (*error != 0) return -1;
+    claimer = client;
+    return 0;
 }
 
 // The kernel's own detach-and-claim: the driver goes only if the flags
 // allow it (USBDEVFS_DISCONNECT_CLAIM_EXCEPT_DRIVER: any driver but the
 // named one; _IF_DRIVER: only the named one).
-long DeviceImpl::DisconnectClaim(const usbdevfs_disconnect_claim& request, int* error) {
+long DeviceImpl::DisconnectClaim(UMockdevIoctlClient* client,
+                                 const usbdevfs_disconnect_claim& request, int* error) {
     if (request.interface != 0 || !config.configured) {
         *error = request.interface != 0 ? EINVAL : ENOENT;
+        return -1;
+    }
+    if (claimer != nullptr && claimer != client) {
+        *error = EBUSY;
         return -1;
     }
     if (driverBound) {
@@ -402,6 +420,7 @@ long DeviceImpl::DisconnectClaim(const usbdevfs_disconnect_claim& request, int* 
         driverBound = false;
         ++detaches;
     }
+    claimer = client;
     return 0;
 }
 
@@ -468,16 +487,17 @@ gboolean DeviceImpl::HandleIoctl(UMockdevIoctlClient* client) {
                 USBDEVFS_CAP_NO_PACKET_SIZE_LIM | USBDEVFS_CAP_REAP_AFTER_DISCONNECT;
             break;
         case USBDEVFS_CLAIMINTERFACE:
-            result = Claim(&error);
+            result = Claim(client, &error);
             break;
         case USBDEVFS_DISCONNECT_CLAIM:
-            result =
-                DisconnectClaim(*reinterpret_cast<usbdevfs_disconnect_claim*>(data->data), &error);
+            result = DisconnectClaim(
+                client, *reinterpret_cast<usbdevfs_disconnect_claim*>(data->data), &error);
             break;
         case USBDEVFS_GETDRIVER:
-            if (driverBound) {
+            if (driverBound || claimer != nullptr) {
                 std::snprintf(reinterpret_cast<usbdevfs_getdriver*>(data->data)->driver,
-                              USBDEVFS_MAXDRIVERNAME + 1, "%s", config.driver.c_str());
+                              USBDEVFS_MAXDRIVERNAME + 1, "%s",
+                              claimer != nullptr ? "usbfs" : config.driver.c_str());
             } else {
                 result = -1, error = ENODATA;
             }
@@ -491,7 +511,7 @@ gboolean DeviceImpl::HandleIoctl(UMockdevIoctlClient* client) {
                     result = -1, error = ENODATA;
                 driverBound = false;
             } else if (code == static_cast<int>(USBDEVFS_CONNECT)) {
-                driverBound = !config.driver.empty();
+                driverBound = claimer == nullptr && !config.driver.empty();
             } else {
                 result = -1, error = ENOTTY;
             }
@@ -499,6 +519,7 @@ gboolean DeviceImpl::HandleIoctl(UMockdevIoctlClient* client) {
         }
         case USBDEVFS_RELEASEINTERFACE:
             KillPending(client);
+            if (claimer == client) claimer = nullptr;
             break;
         case USBDEVFS_SETINTERFACE:
         case USBDEVFS_CLEAR_HALT:

@@ -38,6 +38,8 @@ struct DeviceConfig {
     // Writes complete only when a full-speed bus could have carried them:
     // 64-byte packets, at most 19 in each 1 ms frame.
     bool fullSpeedPacing = false;
+    // A slow cutter: each write waits this long before it is completed.
+    std::chrono::milliseconds writeDelay{0};
     // The kernel driver that holds interface 0 until a program detaches it:
     // "usblp" (the printer driver), another ("usbhid"), or none.
     std::string driver;

@@ -1,45 +1,8 @@
 #include "platform/emu/kernel32/devices.h"
 
-#include <mutex>
-
 namespace emu {
-namespace {
-
-struct Opener {
-    std::mutex mutex;
-    DeviceOpener open;
-};
-
-Opener& TheOpener() {
-    static Opener* opener = new Opener;
-    return *opener;
-}
-
-}  // namespace
-
-void SetDeviceOpener(DeviceOpener opener) {
-    Opener& holder = TheOpener();
-    std::lock_guard<std::mutex> lock(holder.mutex);
-    holder.open = std::move(opener);
-}
-
 bool IsDevicePath(const std::wstring& path) {
     return path.rfind(L"\\\\?\\", 0) == 0 || path.rfind(L"\\\\.\\", 0) == 0;
-}
-
-std::shared_ptr<KernelObject> OpenDevice(const std::wstring& path, DWORD access, DWORD flags,
-                                         DWORD* error) {
-    DeviceOpener open;
-    {
-        Opener& holder = TheOpener();
-        std::lock_guard<std::mutex> lock(holder.mutex);
-        open = holder.open;
-    }
-    if (!open) {
-        *error = ERROR_FILE_NOT_FOUND;
-        return nullptr;
-    }
-    return open(path, access, flags, error);
 }
 
 std::string NarrowPath(const std::wstring& path) {

@@ -1,9 +1,8 @@
 // Device namespace of the emulated kernel: paths such as \\?\usb#... name
-// devices, not files. The USB bus in use registers the opener that resolves
-// them when it starts (platform/emu/buses); the latest registration wins.
+// devices, not files. The device stack below resolves them: the USB bus in
+// use (platform/emu/buses), whether or not the device was listed first.
 #pragma once
 
-#include <functional>
 #include <memory>
 #include <string>
 
@@ -11,17 +10,12 @@
 
 namespace emu {
 
-// Returns the opened device object, or null with the reason in `error`.
-using DeviceOpener = std::function<std::shared_ptr<KernelObject>(
-    const std::wstring& path, DWORD access, DWORD flags, DWORD* error)>;
-
-void SetDeviceOpener(DeviceOpener opener);
+// Implemented by the USB buses' chooser (platform/emu/buses/usb_buses.cpp),
+// as a driver implements what its library declares: the opened device
+// object, or null with the Windows error in `error`.
+std::shared_ptr<KernelObject> OpenBusDevice(const std::wstring& path, DWORD flags, DWORD* error);
 
 bool IsDevicePath(const std::wstring& path);
-
-// Opens a device path through the installed opener.
-std::shared_ptr<KernelObject> OpenDevice(const std::wstring& path, DWORD access, DWORD flags,
-                                         DWORD* error);
 
 // Converts a wide path to the UTF-8 bytes POSIX calls take.
 std::string NarrowPath(const std::wstring& path);

@@ -316,7 +316,7 @@ HANDLE CreateFileOf(const std::wstring& path, DWORD access, DWORD share, DWORD d
     }
     if (IsDevicePath(path)) {
         DWORD error = ERROR_FILE_NOT_FOUND;
-        auto device = OpenDevice(path, access, flagsAndAttributes, &error);
+        auto device = OpenBusDevice(path, flagsAndAttributes, &error);
         if (!device) {
             SetLastError(error);
             return INVALID_HANDLE_VALUE;

@@ -1,7 +1,7 @@
 // The USB bus as SetupAPI and WinUSB see it, declared here and implemented
 // by the bus drivers (platform/emu/buses): the devices present, the file
-// CreateFileW opens on a device's interface path (a bus registers its
-// opener in kernel32's device namespace when it starts), the WinUSB
+// CreateFileW opens on a device's interface path (through kernel32's device
+// namespace, for the bus in use, listed or not), the WinUSB
 // requests on such a file, and the arrival and removal of devices. Writes
 // are cancelled through the file, as CancelIoEx cancels any overlapped I/O.
 #pragma once
@@ -43,6 +43,10 @@ class UsbBus {
     virtual ~UsbBus() = default;
     // What SetupAPI lists: the devices that have a USB device interface.
     virtual std::vector<UsbListing> Devices() = 0;
+    // The file CreateFileW opens on `path`; null with the Windows error in
+    // `error` (ERROR_FILE_NOT_FOUND for a device that is not there).
+    virtual std::shared_ptr<KernelObject> Open(const std::wstring& path, DWORD flags,
+                                               DWORD* error) = 0;
     // Calls `changed`, on a thread of the bus, for each device that arrives
     // or goes until Unwatch. Null with the last error set when the bus
     // cannot tell; a bus whose devices are only found by listing them

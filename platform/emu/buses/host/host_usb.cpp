@@ -447,6 +447,11 @@ std::shared_ptr<KernelObject> OpenHostUsbDevice(const std::wstring& path, DWORD 
                      : WindowsErrorOfLibusbCall(result);
         return nullptr;
     }
+    if (InterfaceHeldElsewhere(handle)) {
+        libusb_close(handle);
+        *error = ERROR_ACCESS_DENIED;  // as Windows refuses a second opener
+        return nullptr;
+    }
     return std::make_shared<HostDeviceFile>(handle, (flags & FILE_FLAG_OVERLAPPED) != 0);
 }
 
@@ -557,15 +562,11 @@ BOOL HostDeviceFile::WritePipe(UCHAR pipeId, const UCHAR* buffer, ULONG length, 
 
 class HostBus : public UsbBus {
   public:
-    std::vector<UsbListing> Devices() override {
-        // From the first listing on, the host's device paths open here.
-        static std::once_flag registered;
-        std::call_once(registered, [] {
-            SetDeviceOpener([](const std::wstring& path, DWORD, DWORD flags, DWORD* error) {
-                return OpenHostUsbDevice(path, flags, error);
-            });
-        });
-        return HostUsbDevices();
+    std::vector<UsbListing> Devices() override { return HostUsbDevices(); }
+
+    std::shared_ptr<KernelObject> Open(const std::wstring& path, DWORD flags,
+                                       DWORD* error) override {
+        return OpenHostUsbDevice(path, flags, error);
     }
 
     void* Watch(UsbDeviceChange changed) override {

@@ -89,4 +89,10 @@ DWORD CheckCutterInterface(libusb_device_handle* handle, bool* detach) {
     return ERROR_SUCCESS;
 }
 
+// Called before this handle claims anything, so a usbfs claim is another's.
+bool InterfaceHeldElsewhere(libusb_device_handle* handle) {
+    std::string driver;
+    return KernelDriver(libusb_get_device(handle), &driver) && driver == "usbfs";
+}
+
 }  // namespace emu

@@ -16,4 +16,9 @@ namespace emu {
 // for an interface that is not a cutter's or that another driver holds.
 DWORD CheckCutterInterface(libusb_device_handle* handle, bool* detach);
 
+// Whether an open file other than `handle`'s holds interface 0 (another
+// program through usbfs): WinUSB lets one file open a device at a time, so
+// the open is refused before anything touches the device.
+bool InterfaceHeldElsewhere(libusb_device_handle* handle);
+
 }  // namespace emu

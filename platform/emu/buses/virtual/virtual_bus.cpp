@@ -104,9 +104,6 @@ std::vector<std::shared_ptr<VirtualDeviceImpl>> PresentDevices() {
 Bus& TheBus() {
     static Bus* bus = [] {
         auto* created = new Bus;  // devices outlive every static that may close them
-        SetDeviceOpener([created](const std::wstring& path, DWORD, DWORD flags, DWORD* error) {
-            return OpenDevicePath(*created, path, flags, error);
-        });
         PlugInFromEnvironment(*created);
         return created;
     }();
@@ -176,6 +173,11 @@ UsbBus& VirtualUsbBus() {
                                   device->Config().unterminatedLocationPaths});
             }
             return listed;
+        }
+
+        std::shared_ptr<KernelObject> Open(const std::wstring& path, DWORD flags,
+                                           DWORD* error) override {
+            return OpenDevicePath(TheBus(), path, flags, error);
         }
         // The system learns of virtual devices by listing them.
         void* Watch(UsbDeviceChange) override {
