@@ -167,18 +167,6 @@ TEST_F(RealCutters, SignalDuringATransferEndsItAsCancel) {
     ExpectNoLeak();
 }
 
-TEST_F(RealCutters, CutterPluggedInWhileTheDialogIsOpenAppearsAfterRefresh) {
-    Cutter(3, "3");
-    emu::ScriptFileDialog(
-        {emu::Call([] { Cutter(1, "1", 0x4C05); }), emu::PressRefresh(), emu::PressCancel()});
-    EXPECT_EQ(Run(), 2);
-    const auto views = emu::FileDialogs().at(0).views;
-    EXPECT_EQ(views.front().Control(IDC_OUTPUT)->items,
-              (std::vector<std::wstring>{L"MERLIN (#3)"}));
-    EXPECT_EQ(views.back().Control(IDC_OUTPUT)->items,
-              (std::vector<std::wstring>{L"MERLIN2 (#1)", L"MERLIN (#3)"}));
-}
-
 TEST_F(RealCutters, UnconfiguredCutterIsNotReadyAndTheFailureIsLogged) {
     DeviceConfig config;
     config.serial = "1A2";

@@ -13,8 +13,9 @@
 #include "platform/emu/buses/virtual/virtual_usb.h"
 #include "platform/unique_handle.h"
 #include "tests/scenario_runner/scenario.h"
+#include "tests/scenario_runner/scenario_world.h"
 
-class EmulatedWorld {
+class EmulatedWorld : public ScenarioWorld {
   public:
     // `jobFolder` ends with '/'; what cannot be set up goes to `problems`.
     EmulatedWorld(const scenario::Scenario& played, std::string jobFolder,
@@ -22,14 +23,11 @@ class EmulatedWorld {
     EmulatedWorld(const EmulatedWorld&) = delete;
     EmulatedWorld& operator=(const EmulatedWorld&) = delete;
 
-    // Everything that is there before the program starts.
-    void SetUp();
-    void Plug(int number);
-    void Unplug(int number);
-    // Waits for the other program's writes and closes its cutter.
-    void FinishOtherProgram();
-    // Every byte each cutter received, by cutter number.
-    std::map<int, std::string> Received() const;
+    void SetUp() override;
+    void Plug(int number) override;
+    void Unplug(int number) override;
+    void FinishOtherProgram() override;
+    std::map<int, std::string> Received() const override;
 
   private:
     void StartOtherProgram();
@@ -39,10 +37,5 @@ class EmulatedWorld {
     std::vector<std::string>* problems;
     std::map<int, std::shared_ptr<emu::VirtualDevice>> devices;
     std::deque<platform::UniqueHandle> locks;  // held open without sharing
-    struct OtherProgram {
-        std::vector<unsigned char> bytes;
-        platform::UniqueHandle file;
-        WINUSB_INTERFACE_HANDLE usb = nullptr;
-        std::deque<OVERLAPPED> writes;  // stay where they are while pending
-    } other;
+    OtherProgram other;
 };

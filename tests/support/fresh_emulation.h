@@ -8,10 +8,16 @@
 #include "platform/emu/control.h"
 #include "usb/usb_listener.h"
 
-inline void ResetEmulation() {
+// What does not depend on the bus; touching the virtual bus (as unplugging
+// its cutters does) makes it the bus of the process.
+inline void ResetProgramState() {
     usbListener.connectedCutters.clear();
     emu::ClearFaults();
-    emu::UnplugAll();
     emu::UseScriptedDesktop();
     SelectedCutterIndex = -1;
+}
+
+inline void ResetEmulation() {
+    ResetProgramState();
+    emu::UnplugAll();
 }

@@ -1,0 +1,55 @@
+// What surrounds the program in a scenario (the job files, the cutters and
+// their faults, the other program), as the in-process player needs it. One
+// world per USB bus: the virtual bus (emulated_world.h) and the host's
+// devices through libusb (tests/host_usb/host_world.h).
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/unique_handle.h"
+#include "platform/win32.h"
+#include "tests/scenario_runner/scenario.h"
+
+class ScenarioWorld {
+  public:
+    virtual ~ScenarioWorld() = default;
+
+    // Why this world cannot play the scenario as written, or "".
+    virtual std::string CannotPlay() const { return ""; }
+
+    // Everything that is there before the program starts.
+    virtual void SetUp() = 0;
+    virtual void Plug(int number) = 0;
+    virtual void Unplug(int number) = 0;
+    // Waits for the other program's writes and closes its cutter.
+    virtual void FinishOtherProgram() = 0;
+    // Every byte each cutter received, by cutter number.
+    virtual std::map<int, std::string> Received() const = 0;
+};
+
+// What every world makes alike: the job files, those held open without
+// sharing (kept open in `locks`), and the SetupAPI and WinUSB faults armed.
+void MakeJobsAndFaults(const scenario::Scenario& s, const std::string& jobFolder,
+                       std::deque<platform::UniqueHandle>* locks);
+
+// The other program of a scenario, played in this process: it has the
+// cutter open and its file's writes queued, in chunks as the program sends
+// them, before the program starts.
+class OtherProgram {
+  public:
+    void Start(const std::string& file, const std::wstring& devicePath,
+               std::vector<std::string>* problems);
+    // Waits until the cutter has no write pending (`pending` says how many
+    // it has), then closes it; a write that failed is a problem.
+    void Finish(const std::function<int()>& pending, std::vector<std::string>* problems);
+
+  private:
+    std::vector<unsigned char> bytes;
+    platform::UniqueHandle file;
+    WINUSB_INTERFACE_HANDLE usb = nullptr;
+    std::deque<OVERLAPPED> writes;  // stay where they are while pending
+};
