@@ -151,6 +151,7 @@ class DeviceImpl : public Device {
         std::lock_guard<std::mutex> lock(mutex);
         return driverBound;
     }
+    std::string PrinterNode() const override { return PrinterNodeName(); }
     int Detaches() const override {
         std::lock_guard<std::mutex> lock(mutex);
         return detaches;
@@ -182,7 +183,33 @@ class DeviceImpl : public Device {
         if (!config.serial.empty() && config.serialInSysfs)
             text += "A: serial=" + std::string(config.serial.c_str()) + "\\n\n";
         text += "H: descriptors=" + Hex(Descriptors(config)) + "\n";
+        if (config.driver == "usblp") text += PrinterRecords();
         return text;
+    }
+
+    // The printer driver's node, as usblp makes it below interface 0.
+    std::string PrinterNodeName() const {
+        return config.driver == "usblp" ? "/dev/usb/lp" + std::to_string(devnum) : "";
+    }
+
+    // The sysfs paths of the printer driver's interface and node, children
+    // first, as they are removed.
+    std::vector<std::string> PrinterPaths() const {
+        if (config.driver != "usblp") return {};
+        const std::string interface =
+            SysPath() + "/" + Name() + ":" + std::to_string(config.activeConfiguration) + ".0";
+        return {interface + "/usbmisc/lp" + std::to_string(devnum), interface};
+    }
+
+    std::string PrinterRecords() const {
+        const std::string interface = SysPath().substr(4) + "/" + Name() + ":" +
+                                      std::to_string(config.activeConfiguration) + ".0";
+        return "\nP: " + interface +
+               "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\nA: bInterfaceNumber=00\\n\n"
+               "\nP: " +
+               interface + "/usbmisc/lp" + std::to_string(devnum) + "\nN: usb/lp" +
+               std::to_string(devnum) + "\nE: SUBSYSTEM=usbmisc\nE: DEVNAME=" + PrinterNodeName() +
+               "\n";
     }
 
     // Opens a pseudo-terminal whose slave stands in for the device node.
@@ -664,6 +691,8 @@ void Unplug(const std::shared_ptr<Device>& device) {
     pulled->Pulled();
     // Without the event first, libusb never hears of the removal.
     umockdev_testbed_uevent(bus.testbed, pulled->SysPath().c_str(), "remove");
+    for (const std::string& child : pulled->PrinterPaths())
+        umockdev_testbed_remove_device(bus.testbed, child.c_str());
     umockdev_testbed_remove_device(bus.testbed, pulled->SysPath().c_str());
     // The node's address may be given to another device.
     umockdev_testbed_detach_ioctl(bus.testbed, pulled->Node().c_str(), nullptr);

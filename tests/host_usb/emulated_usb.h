@@ -86,6 +86,9 @@ class Device {
     virtual bool DriverBound() const = 0;
     // Times the driver was detached.
     virtual int Detaches() const = 0;
+    // The printer driver's node (/dev/usb/lpN) of a device that usblp
+    // holds, else ""; a test opens it (through umockdev) to hold it open.
+    virtual std::string PrinterNode() const = 0;
     // Waits until `count` bulk-out writes were made; false at the limit.
     virtual bool WaitForWrites(unsigned long count, std::chrono::milliseconds limit) const = 0;
 };

@@ -1,7 +1,9 @@
 // The host backend through the Windows functions the program calls:
 // SetupAPI's listing, CreateFileW, WinUSB and completions on the port, with
 // emulated devices behind libusb.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <memory>
@@ -408,6 +410,28 @@ TEST_F(HostBackend, PrinterDriverIsDetachedWhileInitializedAndReattachedAfter) {
         EXPECT_EQ(cutter->Detaches(), 1);
     }
     EXPECT_TRUE(cutter->DriverBound());
+}
+
+// The printer driver lets one file open its node: while another program
+// prints through it, the open fails as WinUSB's for a device in use, and
+// the driver keeps the cutter; once it is closed the cutter opens.
+TEST_F(HostBackend, PrinterNodeOpenElsewhereRefusesTheOpenAndKeepsTheDriver) {
+    DeviceConfig config;
+    config.driver = "usblp";
+    auto cutter = emulated_usb::Plug(config);
+    List();
+    const int printing = ::open(cutter->PrinterNode().c_str(), O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(printing, 0) << cutter->PrinterNode();
+    {
+        OpenCutter refused;
+        EXPECT_EQ(refused.file, INVALID_HANDLE_VALUE);
+        EXPECT_EQ(refused.openError, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    }
+    EXPECT_TRUE(cutter->DriverBound());
+    EXPECT_EQ(cutter->Detaches(), 0);
+    ::close(printing);
+    OpenCutter open;
+    EXPECT_TRUE(open.initialized) << GetLastError();
 }
 
 // Windows gives WinUSB only a cutter's interface: one whose first setting

@@ -1,13 +1,20 @@
 #include "platform/emu/buses/host/host_usb_claim.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/usbdevice_fs.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstdint>
 #include <string>
+#include <vector>
+
+#include "platform/emu/buses/host/host_usb_names.h"
 
 namespace emu {
 namespace {
@@ -75,6 +82,70 @@ bool KernelDriver(libusb_device* device, std::string* driver) {
     return true;
 }
 
+// The names in folder `path` that start with `prefix`.
+std::vector<std::string> Entries(const std::string& path, const std::string& prefix) {
+    std::vector<std::string> names;
+    if (DIR* folder = ::opendir(path.c_str())) {
+        while (const dirent* entry = ::readdir(folder)) {
+            const std::string name = entry->d_name;
+            if (name.rfind(prefix, 0) == 0) names.push_back(name);
+        }
+        ::closedir(folder);
+    }
+    return names;
+}
+
+// The node the printer driver made for interface 0 (/dev/usb/lpN), or "".
+std::string PrinterNode(libusb_device_handle* handle) {
+    libusb_device* device = libusb_get_device(handle);
+    int configuration = 0;
+    if (libusb_get_configuration(handle, &configuration) != LIBUSB_SUCCESS) return "";
+    std::uint8_t ports[8];
+    const int depth = libusb_get_port_numbers(device, ports, sizeof ports);
+    if (depth <= 0) return "";
+    const std::string name =
+        SysfsName(libusb_get_bus_number(device), std::vector<std::uint8_t>(ports, ports + depth));
+    const std::string interface =
+        "/sys/bus/usb/devices/" + name + ":" + std::to_string(configuration) + ".0/usbmisc";
+    const std::vector<std::string> nodes = Entries(interface, "lp");
+    return nodes.empty() ? "" : "/dev/usb/" + nodes.front();
+}
+
+bool AllDigits(const std::string& text) {
+    for (char c : text) {
+        if (std::isdigit(static_cast<unsigned char>(c)) == 0) return false;
+    }
+    return !text.empty();
+}
+
+// Whether a process this user may look into has `node` open.
+bool OpenInSomeProcess(const struct stat& node) {
+    for (const std::string& process : Entries("/proc", "")) {
+        if (!AllDigits(process)) continue;
+        const std::string fds = "/proc/" + process + "/fd";
+        for (const std::string& fd : Entries(fds, "")) {
+            struct stat open {};
+            if (::stat((fds + "/" + fd).c_str(), &open) == 0 && open.st_dev == node.st_dev &&
+                open.st_ino == node.st_ino)
+                return true;
+        }
+    }
+    return false;
+}
+
+// The printer driver lets one file open its node. Processes this user can
+// see are looked into first; the driver itself then answers for the rest
+// (EBUSY), an open that only probes and is closed at once.
+bool PrinterNodeInUse(libusb_device_handle* handle) {
+    const std::string node = PrinterNode(handle);
+    struct stat status {};
+    if (node.empty() || ::stat(node.c_str(), &status) != 0) return false;
+    if (OpenInSomeProcess(status)) return true;
+    const int fd = ::open(node.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) ::close(fd);
+    return fd < 0 && errno == EBUSY;
+}
+
 }  // namespace
 
 DWORD CheckCutterInterface(libusb_device_handle* handle, bool* detach) {
@@ -92,7 +163,8 @@ DWORD CheckCutterInterface(libusb_device_handle* handle, bool* detach) {
 // Called before this handle claims anything, so a usbfs claim is another's.
 bool InterfaceHeldElsewhere(libusb_device_handle* handle) {
     std::string driver;
-    return KernelDriver(libusb_get_device(handle), &driver) && driver == "usbfs";
+    if (!KernelDriver(libusb_get_device(handle), &driver)) return false;
+    return driver == "usbfs" || (driver == "usblp" && PrinterNodeInUse(handle));
 }
 
 }  // namespace emu

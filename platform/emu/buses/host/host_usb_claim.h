@@ -17,8 +17,9 @@ namespace emu {
 DWORD CheckCutterInterface(libusb_device_handle* handle, bool* detach);
 
 // Whether an open file other than `handle`'s holds interface 0 (another
-// program through usbfs): WinUSB lets one file open a device at a time, so
-// the open is refused before anything touches the device.
+// program through usbfs, or through the printer driver's node): WinUSB lets
+// one file open a device at a time, so the open is refused before anything
+// touches the device.
 bool InterfaceHeldElsewhere(libusb_device_handle* handle);
 
 }  // namespace emu
