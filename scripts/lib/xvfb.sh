@@ -38,3 +38,24 @@ xvfb_end() {
     xvfb_pid=
   fi
 }
+
+# wait_window TITLE [SECONDS]: prints the id of a visible window named
+# exactly TITLE on $DISPLAY, within SECONDS (60: a GTK program under
+# AddressSanitizer on a loaded machine starts slowly); else names the
+# windows that are visible and fails.
+wait_window() {
+  local id deadline=$((SECONDS + ${2:-60}))
+  while ((SECONDS < deadline)); do
+    id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -1) || true
+    if [[ -n $id ]]; then
+      echo "$id"
+      return 0
+    fi
+    sleep 0.1
+  done
+  echo "no window \"$1\" within ${2:-60} s; visible:" >&2
+  xdotool search --onlyvisible --name . 2>/dev/null | while read -r id; do
+    echo "  $id \"$(xdotool getwindowname "$id" 2>/dev/null)\"" >&2
+  done
+  return 1
+}

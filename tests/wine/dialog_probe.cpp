@@ -49,6 +49,7 @@
 #include "resources/resource.h"
 #include "tests/wine/dialog_windows.h"
 #include "tests/wine/progress_watch.h"
+#include "tests/wine/watched_progress.h"
 
 namespace {
 
@@ -243,56 +244,22 @@ void FollowProgress(HWND progress) {
     Report("progress_highest", std::to_string(highest));
 }
 
-// Sees, through progress_watch.dll hooked into the program's user-interface
-// thread, every position the program gives its progress bar, the last one
-// included.
-class ProgressWatch {
-  public:
-    explicit ProgressWatch(HWND programWindow) {
-        mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                     sizeof(ProgressRecord), kProgressRecordName);
-        if (mapping == nullptr) Fail("cannot share memory with progress_watch.dll");
-        record = static_cast<ProgressRecord*>(
-            MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, sizeof(ProgressRecord)));
-        if (record == nullptr) Fail("cannot map the shared memory");
-        WCHAR path[MAX_PATH] = {};
-        GetModuleFileNameW(nullptr, path, MAX_PATH);
-        std::wstring dll(path);
-        dll = dll.substr(0, dll.find_last_of(L'\\') + 1) + L"progress_watch.dll";
-        module = LoadLibraryW(dll.c_str());
-        if (module == nullptr) Fail("cannot load progress_watch.dll");
-        auto proc = reinterpret_cast<HOOKPROC>(
-            reinterpret_cast<void*>(GetProcAddress(module, "WatchProgress")));
-        const DWORD thread = GetWindowThreadProcessId(programWindow, nullptr);
-        hook =
-            proc != nullptr ? SetWindowsHookExW(WH_CALLWNDPROCRET, proc, module, thread) : nullptr;
-        if (hook == nullptr) Fail("cannot hook the program's thread");
-    }
-    ~ProgressWatch() {
-        UnhookWindowsHookEx(hook);
-        FreeLibrary(module);
-        UnmapViewOfFile(record);
-        CloseHandle(mapping);
-    }
-    ProgressWatch(const ProgressWatch&) = delete;
-    ProgressWatch& operator=(const ProgressWatch&) = delete;
+// Puts progress_watch.dll into the thread of the program's `window`.
+void HookThreadOf(HWND window, ProgressWatch* watch) {
+    const std::string why = watch->Hook(GetWindowThreadProcessId(window, nullptr));
+    if (!why.empty()) Fail(why);
+}
 
-    void ReportPositions() const {
-        std::string positions;
-        const LONG count = record->count < kMaxPositions ? record->count : kMaxPositions;
-        for (LONG i = 0; i < count; ++i) {
-            positions += (i == 0 ? "" : " ") + std::to_string(record->positions[i]);
-        }
-        Report("bar_positions", positions);
-        Report("bar_final", count > 0 ? std::to_string(record->positions[count - 1]) : "none");
+// Every position the program gave its bar, seen through progress_watch.dll.
+void ReportPositions(const ProgressWatch& watch) {
+    std::string positions;
+    for (LONG position : watch.Positions()) {
+        positions += (positions.empty() ? "" : " ") + std::to_string(position);
     }
-
-  private:
-    HANDLE mapping = nullptr;
-    ProgressRecord* record = nullptr;
-    HMODULE module = nullptr;
-    HHOOK hook = nullptr;
-};
+    Report("bar_positions", positions);
+    const std::vector<LONG> all = watch.Positions();
+    Report("bar_final", all.empty() ? "none" : std::to_string(all.back()));
+}
 
 int Send(const std::wstring& path, int cutter) {
     HWND dialog = WaitFor([] { return FindFileDialog(); }, "file-open dialog");
@@ -305,14 +272,15 @@ int Send(const std::wstring& path, int cutter) {
     SetFileName(dialog, path);
     HWND send = GetDlgItem(dialog, IDOK);
     if (send == nullptr) Fail("the file dialog has no Send button");
-    const ProgressWatch watch(dialog);
+    ProgressWatch watch;
+    HookThreadOf(dialog, &watch);
     Report("pressed", Text(send));
     PostMessageW(send, BM_CLICK, 0, 0);
     HWND progress = WaitFor([] { return FindProgressDialog(); }, "progress dialog");
     ReportProgressDialog(progress);
     FollowProgress(progress);
     ReportMessageBoxes();
-    watch.ReportPositions();
+    ReportPositions(watch);
     return 0;
 }
 
@@ -386,7 +354,8 @@ int TextFit() {
         MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, sizeof(TextFitRecord)));
     if (fit == nullptr) Fail("cannot map the shared memory");
     const UINT measure = RegisterWindowMessageW(kMeasureTextMessage);
-    const ProgressWatch watch(progress);
+    ProgressWatch watch;
+    HookThreadOf(progress, &watch);
     const std::vector<HWND> texts = StaticTexts(progress);
     if (texts.empty()) Fail("the progress dialog has no static text");
     for (HWND text : texts) {

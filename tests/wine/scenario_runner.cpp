@@ -27,6 +27,7 @@
 #include "tests/scenario_runner/scenario_check.h"
 #include "tests/wine/dialog_windows.h"
 #include "tests/wine/progress_watch.h"
+#include "tests/wine/watched_progress.h"
 
 namespace {
 
@@ -100,82 +101,6 @@ std::string Hex4(unsigned value) {
     std::snprintf(text, sizeof text, "%04X", value);
     return text;
 }
-
-// Sees, through progress_watch.dll hooked into the program's thread, every
-// position of the progress bar and what the progress dialog showed, even
-// when the dialog came and went between two looks.
-class ProgressWatch {
-  public:
-    ProgressWatch() {
-        mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                     sizeof(ProgressRecord), kProgressRecordName);
-        if (mapping == nullptr) return;
-        record = static_cast<ProgressRecord*>(
-            MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, sizeof(ProgressRecord)));
-        if (record != nullptr) ZeroMemory(record, sizeof(ProgressRecord));
-    }
-    ~ProgressWatch() {
-        if (hook != nullptr) UnhookWindowsHookEx(hook);
-        if (module != nullptr) FreeLibrary(module);
-        if (record != nullptr) UnmapViewOfFile(record);
-        if (mapping != nullptr) CloseHandle(mapping);
-    }
-    ProgressWatch(const ProgressWatch&) = delete;
-    ProgressWatch& operator=(const ProgressWatch&) = delete;
-
-    // Hooks thread `thread` of the program; empty on success, else why not.
-    std::string Hook(DWORD thread) {
-        if (record == nullptr) return "cannot share memory with progress_watch.dll";
-        WCHAR path[MAX_PATH] = {};
-        GetModuleFileNameW(nullptr, path, MAX_PATH);
-        std::wstring dll(path);
-        dll = dll.substr(0, dll.find_last_of(L'\\') + 1) + L"progress_watch.dll";
-        module = LoadLibraryW(dll.c_str());
-        if (module == nullptr) return "cannot load " + Narrow(dll);
-        auto proc = reinterpret_cast<HOOKPROC>(
-            reinterpret_cast<void*>(GetProcAddress(module, "WatchProgress")));
-        hook =
-            proc != nullptr ? SetWindowsHookExW(WH_CALLWNDPROCRET, proc, module, thread) : nullptr;
-        if (hook == nullptr) {
-            return "cannot hook the program's thread (" + std::to_string(GetLastError()) + ")";
-        }
-        return "";
-    }
-
-    bool Shown() const { return record != nullptr && record->shown != 0; }
-    HWND Dialog() const {
-        return Shown() ? static_cast<HWND>(LongToHandle(record->dialog)) : nullptr;
-    }
-    std::string Title() const { return Shown() ? Narrow(record->title) : ""; }
-    std::string Text() const { return Shown() ? Narrow(record->text) : ""; }
-    // The highest position the bar took; -1 if none.
-    long Highest() const {
-        if (record == nullptr) return -1;
-        const LONG count = std::min<LONG>(LONG{record->count}, kMaxPositions);
-        long highest = -1;
-        for (LONG i = 0; i < count; ++i) highest = std::max<long>(highest, record->positions[i]);
-        return highest;
-    }
-
-    // The message boxes the program's thread made, in order.
-    std::vector<std::pair<HWND, scenario::MessageBoxSeen>> Boxes() const {
-        std::vector<std::pair<HWND, scenario::MessageBoxSeen>> boxes;
-        if (record == nullptr) return boxes;
-        const LONG count = std::min<LONG>(LONG{record->boxCount}, kMaxBoxes);
-        for (LONG i = 0; i < count; ++i) {
-            const BoxRecord& box = record->boxes[i];
-            boxes.push_back({static_cast<HWND>(LongToHandle(box.window)),
-                             {Narrow(box.text), Narrow(box.caption)}});
-        }
-        return boxes;
-    }
-
-  private:
-    HANDLE mapping = nullptr;
-    ProgressRecord* record = nullptr;
-    HMODULE module = nullptr;
-    HHOOK hook = nullptr;
-};
 
 struct BoxSearch {
     DWORD process;
@@ -410,8 +335,8 @@ class Runner {
         scenario::MessageBoxSeen seen{Narrow(text), Narrow(Text(box))};
         if (!IsWindow(box)) {
             // Gone while it was being read: what the hook saw is whole.
-            for (const auto& hooked : watch.Boxes()) {
-                if (hooked.first == box) seen = hooked.second;
+            for (const ProgressWatch::Box& hooked : watch.Boxes()) {
+                if (hooked.window == box) seen = {hooked.text, hooked.caption};
             }
             Problem("the message box \"" + scenario::Escape(seen.text) +
                     "\" closed by itself, before OK was pressed");
@@ -422,11 +347,11 @@ class Runner {
     // The boxes of the program's thread that came and went between two
     // looks: nobody could have read them.
     void RecordVanishedBoxes() {
-        for (const auto& hooked : watch.Boxes()) {
-            if (!recordedBoxes.insert(hooked.first).second) continue;
-            Problem("the message box \"" + scenario::Escape(hooked.second.text) +
+        for (const ProgressWatch::Box& hooked : watch.Boxes()) {
+            if (!recordedBoxes.insert(hooked.window).second) continue;
+            Problem("the message box \"" + scenario::Escape(hooked.text) +
                     "\" closed by itself, before OK was pressed");
-            observed.boxes.push_back(hooked.second);
+            observed.boxes.push_back({hooked.text, hooked.caption});
         }
     }
 
