@@ -274,15 +274,18 @@ class DeviceImpl : public Device {
 
   private:
     bool Control(usbdevfs_urb* urb, UMockdevIoctlData* buffer, bool* completed);
-    void Bulk(usbdevfs_urb* urb, UMockdevIoctlData* buffer, bool* completed, bool* paced);
+    void Bulk(usbdevfs_urb* urb, UMockdevIoctlData* buffer, bool* completed, bool* paced,
+              std::vector<unsigned char>* late);
     long Discard(UMockdevIoctlClient* client, gulong address, int* error);
     using Clock = std::chrono::steady_clock;
     Clock::time_point BusDone(int bytes);
-    void Pace(UMockdevIoctlClient* client, UMockdevIoctlData* data, Clock::time_point due);
+    void Pace(UMockdevIoctlClient* client, UMockdevIoctlData* data, Clock::time_point due,
+              std::vector<unsigned char> late);
     struct Paced {
         UMockdevIoctlClient* client;
         UMockdevIoctlData* data;
         Clock::time_point due;
+        std::vector<unsigned char> late;  // what a slow cutter takes when it completes
     };
     long Claim(UMockdevIoctlClient* client, int* error);
     long DisconnectClaim(UMockdevIoctlClient* client, const usbdevfs_disconnect_claim& request,
@@ -366,8 +369,9 @@ DeviceImpl::Clock::time_point DeviceImpl::BusDone(int bytes) {
     return busFree;
 }
 
-void DeviceImpl::Pace(UMockdevIoctlClient* client, UMockdevIoctlData* data, Clock::time_point due) {
-    pacing.push_back({client, data, due});
+void DeviceImpl::Pace(UMockdevIoctlClient* client, UMockdevIoctlData* data, Clock::time_point due,
+                      std::vector<unsigned char> late) {
+    pacing.push_back({client, data, due, std::move(late)});
     changed.notify_all();
     if (pacerStarted) return;
     pacerStarted = true;
@@ -381,7 +385,10 @@ void DeviceImpl::Pace(UMockdevIoctlClient* client, UMockdevIoctlData* data, Cloc
             auto queue = clients.find(next.client);
             if (queue == clients.end()) continue;
             for (Urb& urb : queue->second) {
-                if (urb.data == next.data && !urb.completed) urb.completed = true;
+                if (urb.data != next.data || urb.completed)
+                    continue;  // a discarded one took nothing
+                urb.completed = true;
+                received.insert(received.end(), next.late.begin(), next.late.end());
             }
             Gate();
             changed.notify_all();
@@ -389,7 +396,8 @@ void DeviceImpl::Pace(UMockdevIoctlClient* client, UMockdevIoctlData* data, Cloc
     }).detach();  // the device lives as long as the process
 }
 
-void DeviceImpl::Bulk(usbdevfs_urb* urb, UMockdevIoctlData* buffer, bool* completed, bool* paced) {
+void DeviceImpl::Bulk(usbdevfs_urb* urb, UMockdevIoctlData* buffer, bool* completed, bool* paced,
+                      std::vector<unsigned char>* late) {
     ++writes;
     changed.notify_all();
     auto stall = stalls.find(writes);
@@ -404,10 +412,14 @@ void DeviceImpl::Bulk(usbdevfs_urb* urb, UMockdevIoctlData* buffer, bool* comple
         *completed = false;
         return;
     }
-    received.insert(received.end(), buffer->data, buffer->data + urb->buffer_length);
     urb->actual_length = urb->buffer_length;
-    // The pacer completes it.
-    if (config.fullSpeedPacing || config.writeDelay.count() > 0) *completed = false, *paced = true;
+    if (config.writeDelay.count() > 0) {  // taken only when the pacer completes it
+        late->assign(buffer->data, buffer->data + urb->buffer_length);
+        *completed = false, *paced = true;
+        return;
+    }
+    received.insert(received.end(), buffer->data, buffer->data + urb->buffer_length);
+    if (config.fullSpeedPacing) *completed = false, *paced = true;  // the pacer completes it
 }
 
 // Without a configuration there is no interface to claim; a driver or
@@ -562,17 +574,18 @@ gboolean DeviceImpl::HandleIoctl(UMockdevIoctlClient* client) {
             urb->actual_length = 0;
             bool completed = true;
             bool paced = false;
+            std::vector<unsigned char> late;
             if (urb->type == USBDEVFS_URB_TYPE_CONTROL) {
                 if (!Control(urb, buffer, &completed)) urb->status = -EPIPE;
             } else if (urb->type == USBDEVFS_URB_TYPE_BULK && urb->endpoint == 0x02) {
-                Bulk(urb, buffer, &completed, &paced);
+                Bulk(urb, buffer, &completed, &paced, &late);
             } else {
                 result = -1, error = EINVAL;
                 break;
             }
             g_object_unref(buffer);
             clients[client].push_back({data, completed});
-            if (paced) Pace(client, data, BusDone(urb->buffer_length));
+            if (paced) Pace(client, data, BusDone(urb->buffer_length), std::move(late));
             data = nullptr;  // the queue holds it now
             break;
         }

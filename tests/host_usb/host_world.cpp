@@ -1,5 +1,7 @@
 #include "tests/host_usb/host_world.h"
 
+#include <algorithm>
+
 #include <chrono>
 #include <thread>
 
@@ -26,9 +28,16 @@ HostWorld::~HostWorld() {
 }
 
 // Closing a usbfs file gives the kernel's result to nobody: it cannot fail.
+// A row in which the failed close shows nothing (it comes on the way out of
+// a Cancel) is played all the same.
 std::string HostWorld::CannotPlay() const {
+    const bool boxes = std::any_of(s.steps.begin(), s.steps.end(), [](const scenario::Step& step) {
+        return step.place == scenario::Place::MessageBox;
+    });
     for (const scenario::Cutter& cutter : s.cutters) {
-        if (cutter.closeFails) return "close-fails: closing a cutter through libusb cannot fail";
+        if (cutter.closeFails && boxes)
+            return "close-fails: closing a cutter through libusb cannot fail, so its message "
+                   "box cannot come";
     }
     return "";
 }
