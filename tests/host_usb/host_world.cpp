@@ -85,3 +85,14 @@ std::map<int, std::string> HostWorld::Received() const {
     for (const auto& device : devices) received[device.first] = Bytes(*device.second);
     return received;
 }
+
+// No write is left in flight once the program has ended.
+void HostWorld::CheckAfterRun() {
+    for (const auto& device : devices) {
+        const int pending = device.second->PendingWrites();
+        if (pending != 0) {
+            problems->push_back("cutter " + std::to_string(device.first) + ": " +
+                                std::to_string(pending) + " writes still in flight after the run");
+        }
+    }
+}

@@ -28,6 +28,7 @@ class HostWorld : public ScenarioWorld {
     void Unplug(int number) override;
     void FinishOtherProgram() override;
     std::map<int, std::string> Received() const override;
+    void CheckAfterRun() override;
 
   private:
     const scenario::Scenario& s;

@@ -69,6 +69,7 @@ class Player {
                                        "scenario " + s.name, kRunDeadline);
         if (mover.joinable()) mover.join();
         world.FinishOtherProgram();
+        world.CheckAfterRun();
         Collect();
         return observed;
     }

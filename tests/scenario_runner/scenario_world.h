@@ -29,6 +29,9 @@ class ScenarioWorld {
     virtual void FinishOtherProgram() = 0;
     // Every byte each cutter received, by cutter number.
     virtual std::map<int, std::string> Received() const = 0;
+    // What the cutters' own counts show once the program has ended, as
+    // problems; a bus that counts nothing has nothing to say.
+    virtual void CheckAfterRun() {}
 };
 
 // What every world makes alike: the job files, those held open without
