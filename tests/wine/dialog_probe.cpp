@@ -252,12 +252,12 @@ void HookThreadOf(HWND window, ProgressWatch* watch) {
 
 // Every position the program gave its bar, seen through progress_watch.dll.
 void ReportPositions(const ProgressWatch& watch) {
+    const std::vector<LONG> all = watch.Positions();
     std::string positions;
-    for (LONG position : watch.Positions()) {
+    for (LONG position : all) {
         positions += (positions.empty() ? "" : " ") + std::to_string(position);
     }
     Report("bar_positions", positions);
-    const std::vector<LONG> all = watch.Positions();
     Report("bar_final", all.empty() ? "none" : std::to_string(all.back()));
 }
 
