@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <linux/usbdevice_fs.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -161,6 +162,11 @@ class DeviceImpl : public Device {
         return changed.wait_for(lock, limit, [&] { return writes >= count; });
     }
 
+    bool WaitForBytes(std::uint64_t count, std::chrono::milliseconds limit) const override {
+        std::unique_lock<std::mutex> lock(mutex);
+        return changed.wait_for(lock, limit, [&] { return received.size() >= count; });
+    }
+
     std::string Name() const { return "1-" + std::to_string(config.port); }
     std::string SysPath() const { return "/sys/devices/pci0000:00/0000:00:14.0/usb1/" + Name(); }
     std::string Node() const {
@@ -225,6 +231,49 @@ class DeviceImpl : public Device {
         tcsetattr(slave, TCSANOW, &raw);
         tcflow(slave, TCOOFF);
         return slaveName;
+    }
+
+    // The printer driver's node: a pseudo-terminal whose slave stands in
+    // for /dev/usb/lpN. What a program writes there reaches the cutter as
+    // usblp sends it, a kilobyte each `writeDelay` on a slow cutter. The
+    // device holds only the master: an open slave is a program's.
+    std::string OpenPrinterTerminal() {
+        const int printer = posix_openpt(O_RDWR | O_NOCTTY);
+        if (printer < 0 || grantpt(printer) != 0 || unlockpt(printer) != 0)
+            throw std::runtime_error("no pseudo-terminal");
+        const std::string slaveName = ptsname(printer);
+        const int raw = open(slaveName.c_str(), O_RDWR | O_NOCTTY);
+        termios mode{};
+        tcgetattr(raw, &mode);
+        cfmakeraw(&mode);  // the job's bytes pass unchanged
+        tcsetattr(raw, TCSANOW, &mode);
+        // Told of each open and close of the slave, the reader waits for a
+        // program instead of polling a master without one.
+        const int opens = inotify_init1(IN_CLOEXEC);
+        if (opens < 0 || inotify_add_watch(opens, slaveName.c_str(), IN_OPEN | IN_CLOSE) < 0)
+            throw std::runtime_error("cannot watch the printer node");
+        close(raw);
+        // Lives as long as the device, which the bus keeps for the process.
+        std::thread([this, printer, opens] { TakePrinted(printer, opens); }).detach();
+        return slaveName;
+    }
+
+    void TakePrinted(int printer, int opens) {
+        unsigned char buffer[1024];
+        for (;;) {
+            const ssize_t got = read(printer, buffer, sizeof buffer);
+            if (got > 0) {
+                std::this_thread::sleep_for(config.writeDelay);
+                std::lock_guard<std::mutex> lock(mutex);
+                if (!unplugged) received.insert(received.end(), buffer, buffer + got);
+                changed.notify_all();
+            } else if (got < 0 && errno == EIO) {  // no program has the node open
+                char events[256];
+                if (read(opens, events, sizeof events) < 0 && errno != EINTR) return;
+            } else if (got == 0 || errno != EINTR) {
+                return;
+            }
+        }
     }
 
     // The node polls writable (what libusb waits for) only while a
@@ -682,6 +731,12 @@ std::shared_ptr<Device> Plug(const DeviceConfig& config) {
             throw std::runtime_error("cannot link the device node");
     } else {
         chmod(node.c_str(), 0);
+    }
+    if (!device->PrinterNodeName().empty()) {
+        const std::string printer = bus.root + device->PrinterNodeName();
+        unlink(printer.c_str());
+        if (symlink(device->OpenPrinterTerminal().c_str(), printer.c_str()) != 0)
+            throw std::runtime_error("cannot link the printer node");
     }
     UMockdevIoctlBase* handler = umockdev_ioctl_base_new();
     g_signal_connect(handler, "handle-ioctl", G_CALLBACK(OnIoctl), device.get());

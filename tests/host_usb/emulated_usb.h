@@ -88,9 +88,12 @@ class Device {
     virtual int Detaches() const = 0;
     // The printer driver's node (/dev/usb/lpN) of a device that usblp
     // holds, else ""; a test opens it (through umockdev) to hold it open.
+    // What is written there is received, a kilobyte each `writeDelay`.
     virtual std::string PrinterNode() const = 0;
     // Waits until `count` bulk-out writes were made; false at the limit.
     virtual bool WaitForWrites(unsigned long count, std::chrono::milliseconds limit) const = 0;
+    // Waits until `count` bytes were received, by either node; false at the limit.
+    virtual bool WaitForBytes(std::uint64_t count, std::chrono::milliseconds limit) const = 0;
 };
 
 // Lays out the emulated bus (a root hub, no device). libusb looks for the

@@ -67,11 +67,6 @@ class RealCutters : public testing::Test {
         return texts;
     }
 
-    static std::string Received(const emulated_usb::Device& cutter) {
-        const auto bytes = cutter.Received();
-        return std::string(bytes.begin(), bytes.end());
-    }
-
     // Every handle the run opened is closed again (the listener's cutters
     // hold none while closed).
     void ExpectNoLeak() {
@@ -101,16 +96,6 @@ TEST_F(RealCutters, CuttersAreListedInPortOrderByModelAndSerialWithoutOtherDevic
               (std::vector<std::wstring>{L"MERLIN (#1A2)", L"MERLIN2 (#1A3)"}));
 }
 
-TEST_F(RealCutters, FileOf100KilobytesArrivesByteForByte) {
-    auto cutter = Cutter(1, "1A2");
-    const std::string job = MakeJob(100 * 1024);
-    EXPECT_EQ(Run(job), 0);
-    EXPECT_EQ(cutter->WriteCount(), 100u);
-    EXPECT_TRUE(Received(*cutter) == ReadWholeFile(job)) << "bytes differ";
-    EXPECT_TRUE(MessageTexts().empty());
-    ExpectNoLeak();
-}
-
 TEST_F(RealCutters, StallInTheMiddleIsReportedAndLogged) {
     auto cutter = Cutter(1, "1A2");
     cutter->StallWrite(50);
@@ -121,29 +106,6 @@ TEST_F(RealCutters, StallInTheMiddleIsReportedAndLogged) {
               "QUILL::UsbDevice>) - WinUsb_WritePipe failed (31) after 50176 of 102400 bytes (A "
               "device attached to the system is not functioning.\r\r\n)\r\n");
     EXPECT_EQ(cutter->ReceivedCount(), 49u * 1024);
-    ExpectNoLeak();
-}
-
-TEST_F(RealCutters, UnpluggingInTheMiddleFailsWithoutHangOrLeak) {
-    auto cutter = Cutter(1, "1A2");
-    emu::ScriptProgress(50, {emu::Call([&] { emulated_usb::Unplug(cutter); })});
-    EXPECT_EQ(Run(MakeJob(100 * 1024)), 1);
-    EXPECT_EQ(MessageTexts(), std::vector<std::string>{kSendError});
-    EXPECT_LT(cutter->ReceivedCount(), 100u * 1024);
-    ExpectNoLeak();
-}
-
-TEST_F(RealCutters, CancelOnACutterThatStoppedReadingCancelsTheWriteInFlight) {
-    auto cutter = Cutter(1, "1A2");
-    cutter->StopReadingAfter(30);
-    // The click is processed by the loop that waits for write 31, which the
-    // cutter took and never completes.
-    emu::ScriptProgress(30, {emu::PressCancel()});
-    EXPECT_EQ(Run(MakeJob(100 * 1024)), 1);
-    EXPECT_TRUE(MessageTexts().empty());
-    EXPECT_EQ(cutter->WriteCount(), 31u);
-    EXPECT_EQ(cutter->PendingWrites(), 0);
-    EXPECT_EQ(cutter->ReceivedCount(), 30u * 1024);
     ExpectNoLeak();
 }
 

@@ -1,23 +1,80 @@
 #include "tests/host_usb/host_world.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
 #include <algorithm>
-
+#include <cerrno>
 #include <chrono>
-#include <thread>
+#include <cstring>
 
-#include "platform/virtual_cutter_names.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
-
-// The interface class of a USB device's path.
-constexpr wchar_t kInterfaceTail[] = L"#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
 
 std::string Bytes(const emulated_usb::Device& device) {
     const std::vector<unsigned char> bytes = device.Received();
     return std::string(bytes.begin(), bytes.end());
 }
 
+// The other program has sent its file within this.
+constexpr std::chrono::seconds kOtherProgramDeadline(60);
+
 }  // namespace
+
+PrinterNodeProgram::~PrinterNodeProgram() {
+    if (writer.joinable()) writer.join();
+    if (node >= 0) ::close(node);
+}
+
+void PrinterNodeProgram::Start(const std::string& file,
+                               std::shared_ptr<emulated_usb::Device> cutter,
+                               std::vector<std::string>* problems) {
+    bytes = ReadWholeFile(file);
+    device = std::move(cutter);
+    node = ::open(device->PrinterNode().c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (node < 0) {
+        problems->push_back("the other program cannot open " + device->PrinterNode() + " (" +
+                            std::strerror(errno) + ")");
+        return;
+    }
+    writer = std::thread([this] { Write(); });
+}
+
+// The node takes the file as fast as the cutter does; a node that takes
+// nothing for the whole deadline is the cutter's fault, said.
+void PrinterNodeProgram::Write() {
+    const auto deadline = std::chrono::steady_clock::now() + kOtherProgramDeadline;
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        pollfd writable{node, POLLOUT, 0};
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0 || ::poll(&writable, 1, static_cast<int>(left.count())) == 0) {
+            failure = "the printer node took " + std::to_string(done) + " of " +
+                      std::to_string(bytes.size()) + " bytes within the deadline";
+            return;
+        }
+        const ssize_t wrote = ::write(node, bytes.data() + done, bytes.size() - done);
+        if (wrote > 0) done += static_cast<std::size_t>(wrote);
+        if (wrote < 0 && errno != EAGAIN && errno != EINTR) {
+            failure = std::string("writing the printer node failed (") + std::strerror(errno) + ")";
+            return;
+        }
+    }
+}
+
+// Closes the node once the cutter has every byte of the file.
+void PrinterNodeProgram::Finish(std::vector<std::string>* problems) {
+    if (writer.joinable()) writer.join();
+    if (!failure.empty()) problems->push_back("the other program: " + failure);
+    if (failure.empty() && node >= 0 && !device->WaitForBytes(bytes.size(), kOtherProgramDeadline))
+        problems->push_back("the cutter did not take the other program's file within " +
+                            std::to_string(kOtherProgramDeadline.count()) + " s");
+    if (node >= 0) ::close(node);
+    node = -1;
+}
 
 HostWorld::HostWorld(const scenario::Scenario& played, std::string folder,
                      std::vector<std::string>* seenProblems)
@@ -48,16 +105,13 @@ void HostWorld::SetUp() {
         if (!cutter.absent) Plug(cutter.number);
     }
     if (!s.hasOtherProgram) return;
-    const scenario::Cutter& only = s.cutters.front();
-    other.Start(
-        scenario::Expand(s.otherProgram, jobFolder),
-        platform::UsbInterfacePath(
-            platform::UsbInstanceId(only.vendorId, only.productId, only.serial), kInterfaceTail),
-        problems);
+    other.Start(scenario::Expand(s.otherProgram, jobFolder), devices.at(s.cutters.front().number),
+                problems);
 }
 
-// Another driver than the printer's holds interface 0 of an other-driver
-// cutter, as a cutter not bound to WinUSB on Windows.
+// The printer driver holds interface 0 of a cutter, as Linux binds it;
+// another driver that of an other-driver cutter, as a cutter not bound to
+// WinUSB on Windows.
 void HostWorld::Plug(int number) {
     const scenario::Cutter& cutter = *s.FindCutter(number);
     emulated_usb::DeviceConfig config;
@@ -66,7 +120,7 @@ void HostWorld::Plug(int number) {
     config.serial = cutter.serial;
     config.port = cutter.port;
     config.writeDelay = std::chrono::milliseconds(cutter.slowMs);
-    if (cutter.otherDriver) config.driver = "usbhid";
+    config.driver = cutter.otherDriver ? "usbhid" : "usblp";
     devices[number] = emulated_usb::Plug(config);
 }
 
@@ -75,9 +129,7 @@ void HostWorld::Unplug(int number) {
 }
 
 void HostWorld::FinishOtherProgram() {
-    if (!s.hasOtherProgram) return;
-    const auto& cutter = devices.begin()->second;
-    other.Finish([&] { return cutter->PendingWrites(); }, problems);
+    if (s.hasOtherProgram) other.Finish(problems);
 }
 
 std::map<int, std::string> HostWorld::Received() const {

@@ -7,12 +7,33 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/unique_handle.h"
 #include "tests/host_usb/emulated_usb.h"
 #include "tests/scenario_runner/scenario.h"
 #include "tests/scenario_runner/scenario_world.h"
+
+// The other program of a scenario on this bus: one that prints through the
+// printer driver's node, as a spooler does, and holds it open until the
+// cutter has taken its file.
+class PrinterNodeProgram {
+  public:
+    ~PrinterNodeProgram();
+    void Start(const std::string& file, std::shared_ptr<emulated_usb::Device> cutter,
+               std::vector<std::string>* problems);
+    void Finish(std::vector<std::string>* problems);
+
+  private:
+    void Write();
+
+    std::string bytes;
+    std::shared_ptr<emulated_usb::Device> device;
+    int node = -1;
+    std::thread writer;
+    std::string failure;  // the writer's, read once it has ended
+};
 
 class HostWorld : public ScenarioWorld {
   public:
@@ -36,5 +57,5 @@ class HostWorld : public ScenarioWorld {
     std::vector<std::string>* problems;
     std::map<int, std::shared_ptr<emulated_usb::Device>> devices;
     std::deque<platform::UniqueHandle> locks;
-    OtherProgram other;
+    PrinterNodeProgram other;
 };

@@ -19,6 +19,8 @@
 #include "tests/support/run_program.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/wide_text.h"
+#include "usb/usb_device.h"
+#include "usb/usb_listener.h"
 
 namespace {
 
@@ -63,11 +65,16 @@ class Player {
         : s(played), jobFolder(folder), world(around) {}
 
     scenario::Observed Play() {
+        // The listener's completion port lives as long as the process: made
+        // here, it is not counted as the run's.
+        QUILL::UsbDevice{usbListener.ioService};
         world.SetUp();
+        const std::size_t handles = emu::OpenHandleCount();
         Script();
         observed.exitCode = RunProgram(Wide(scenario::Expand(s.commandLine, jobFolder)),
                                        "scenario " + s.name, kRunDeadline);
         if (mover.joinable()) mover.join();
+        CheckHandlesClosed(handles);
         world.FinishOtherProgram();
         world.CheckAfterRun();
         Collect();
@@ -75,6 +82,18 @@ class Player {
     }
 
   private:
+    // Every handle the run opened is closed again; the listener's cutters
+    // hold none once closed.
+    void CheckHandlesClosed(std::size_t before) {
+        usbListener.connectedCutters.clear();
+        const std::size_t after = emu::OpenHandleCount();
+        if (after != before) {
+            observed.problems.push_back(std::to_string(after) +
+                                        " kernel handles open after the run, " +
+                                        std::to_string(before) + " before it");
+        }
+    }
+
     // Picks Move from the progress dialog's system menu: its thread enters
     // the move loop. The person lets go (Enter) once the bar, updated by
     // that loop, shows `percent`: from another thread, as the loop is modal.
