@@ -77,6 +77,10 @@ class GtkThread : public GtkDisplay {
 
     void Run() {
         NameProgram();
+        // X first, where a Wayland session also offers it (XWayland): only
+        // an X display is watched, so only there is its loss a Cancel.
+        // GDK_BACKEND, where set, still decides.
+        gdk_set_allowed_backends("x11,*");
         // The variant with an error is the one that says why it failed.
         int argc = 0;
         char** argv = nullptr;
