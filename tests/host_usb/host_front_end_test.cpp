@@ -15,6 +15,7 @@
 #include "tests/support/log_watch.h"
 #include "tests/support/run_program.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/wide_text.h"
 #include "usb/usb_device.h"
 #include "usb/usb_listener.h"
 
@@ -41,7 +42,7 @@ class RealCutters : public testing::Test {
 
     int Run(const std::string& job = "") {
         return RunProgram(
-            std::wstring(job.begin(), job.end()),
+            Wide(job),
             "wWinMain of " +
                 std::string(testing::UnitTest::GetInstance()->current_test_info()->name()),
             std::chrono::seconds(60));

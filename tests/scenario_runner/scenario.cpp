@@ -445,6 +445,10 @@ bool Load(const std::string& path, Scenario* scenario, std::string* error) {
     std::string name = path.substr(path.find_last_of("/\\") + 1);
     name = name.substr(0, name.rfind('.'));
     std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        *error = "cannot read " + path;
+        return false;
+    }
     std::stringstream text;
     text << file.rdbuf();
     return Parse(name, text.str(), scenario, error);

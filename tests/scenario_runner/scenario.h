@@ -125,7 +125,7 @@ bool Parse(const std::string& name, const std::string& text, Scenario* scenario,
            std::string* error);
 
 // Reads the scenario file at `path`, named after the file without its
-// extension; false as Parse says (an unreadable file reads as empty).
+// extension; false, with the reason, when it cannot be read or parsed.
 bool Load(const std::string& path, Scenario* scenario, std::string* error);
 
 // Expands "{name}" and "{c*N}" in `text`; `jobFolder` ends with the

@@ -28,12 +28,6 @@ namespace {
 // on it and says so; no scenario comes near it.
 constexpr std::chrono::seconds kRunDeadline(60);
 
-std::string Narrow(const std::wstring& text) {
-    std::string narrow;
-    for (wchar_t c : text) narrow.push_back(static_cast<char>(c));
-    return narrow;
-}
-
 std::string Selected(const emu::ControlView& list) {
     if (list.selection < 0 || static_cast<std::size_t>(list.selection) >= list.items.size()) {
         return "";

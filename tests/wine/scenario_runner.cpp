@@ -686,14 +686,6 @@ class Runner {
     scenario::Observed observed;
 };
 
-// The scenario's name: the file name without folder and extension.
-std::string NameOf(const std::wstring& path) {
-    std::wstring name = path.substr(path.find_last_of(L"\\/") + 1);
-    const std::size_t dot = name.rfind(L'.');
-    if (dot != std::wstring::npos) name.resize(dot);
-    return Narrow(name);
-}
-
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -701,18 +693,13 @@ int wmain(int argc, wchar_t** argv) {
         std::printf("usage: scenario_runner <scenario file> <bladepost.exe> <job folder>\n");
         return 2;
     }
-    const std::string name = NameOf(argv[1]);
-    std::string text;
-    if (!ReadWholeFile(argv[1], &text)) {
-        std::printf("cannot read %s\nFAIL %s\n", Narrow(argv[1]).c_str(), name.c_str());
-        return 1;
-    }
     scenario::Scenario played;
     std::string error;
-    if (!scenario::Parse(name, text, &played, &error)) {
-        std::printf("%s\nFAIL %s\n", error.c_str(), name.c_str());
+    if (!scenario::Load(Narrow(argv[1]), &played, &error)) {
+        std::printf("%s\nFAIL %s\n", error.c_str(), Narrow(argv[1]).c_str());
         return 1;
     }
+    const std::string& name = played.name;
     std::string jobFolder = Narrow(argv[3]);
     if (jobFolder.empty() || jobFolder.back() != '\\') jobFolder += '\\';
 
