@@ -140,6 +140,10 @@ class DeviceImpl : public Device {
         std::lock_guard<std::mutex> lock(mutex);
         return controls;
     }
+    int Discards() const override {
+        std::lock_guard<std::mutex> lock(mutex);
+        return discards;
+    }
     int PendingWrites() const override {
         std::lock_guard<std::mutex> lock(mutex);
         int pending = 0;
@@ -355,6 +359,7 @@ class DeviceImpl : public Device {
     std::map<unsigned long, int> stalls;  // write number: bytes taken before the stall
     unsigned long writes = 0;
     int controls = 0;
+    int discards = 0;
     bool stoppedReading = false;
     unsigned long stopAfter = 0;
     std::chrono::milliseconds discardDelay{0};
@@ -521,6 +526,7 @@ void Cancelled(Urb& urb) {
 long DeviceImpl::Discard(UMockdevIoctlClient* client, gulong address, int* error) {
     for (Urb& urb : clients[client]) {
         if (urb.completed || urb.discarding || urb.data->client_addr != address) continue;
+        ++discards;
         if (discardDelay.count() == 0) {
             Cancelled(urb);
         } else {

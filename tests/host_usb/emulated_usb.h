@@ -80,6 +80,8 @@ class Device {
     virtual unsigned long WriteCount() const = 0;
     // Control requests the device received.
     virtual int ControlRequests() const = 0;
+    // Writes in flight that a discard request (a cancel) ended.
+    virtual int Discards() const = 0;
     // Bulk-out writes taken and neither completed nor discarded.
     virtual int PendingWrites() const = 0;
     // Whether the configured driver holds interface 0 now.
