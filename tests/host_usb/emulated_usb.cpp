@@ -248,7 +248,7 @@ class DeviceImpl : public Device {
         const std::string slaveName = ptsname(printer);
         const int raw = open(slaveName.c_str(), O_RDWR | O_NOCTTY);
         termios mode{};
-        tcgetattr(raw, &mode);
+        if (raw < 0 || tcgetattr(raw, &mode) != 0) throw std::runtime_error("no printer node");
         cfmakeraw(&mode);  // the job's bytes pass unchanged
         tcsetattr(raw, TCSANOW, &mode);
         // Told of each open and close of the slave, the reader waits for a
