@@ -32,7 +32,8 @@
 //                                          the installed products of that
 //                                          upgrade code and their versions
 //   dialog_probe sddl TEXT                 the access entries TEXT grants
-//   dialog_probe wait-window TITLE         until a top-level window TITLE shows
+//   dialog_probe wait-window TITLE [N]     until a top-level window TITLE shows
+//                                          (with N entries in its list view, painted)
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -91,6 +92,23 @@ void WaitGone(HWND window, const char* what) {
         }
         std::this_thread::sleep_for(kPoll);
     }
+}
+
+// Waits until a list view in `window` holds `items` entries, then has it
+// paint them before the caller looks at the screen.
+void WaitForListItems(HWND window, int items) {
+    HWND list = WaitFor(
+        [window, items]() -> HWND {
+            for (HWND child : Descendants(window)) {
+                if (ClassOf(child) == L"SysListView32" &&
+                    Ask(child, LVM_GETITEMCOUNT, 0, 0) >= items)
+                    return child;
+            }
+            return nullptr;
+        },
+        "list view with that many entries");
+    UpdateWindow(list);
+    Report("list_items", std::to_string(static_cast<long>(Ask(list, LVM_GETITEMCOUNT, 0, 0))));
 }
 
 void ReportCombo(const char* name, HWND combo) {
@@ -633,6 +651,7 @@ int main(int argc, char** argv) {
         WCHAR caption[256] = {};
         GetWindowTextW(window, caption, 256);
         Report("window", caption);
+        if (argc >= 4) WaitForListItems(window, std::atoi(argv[3]));
         return 0;
     }
     Fail("unknown command " + command);
