@@ -19,9 +19,6 @@ std::string Bytes(const emulated_usb::Device& device) {
     return std::string(bytes.begin(), bytes.end());
 }
 
-// The other program has sent its file within this.
-constexpr std::chrono::seconds kOtherProgramDeadline(60);
-
 }  // namespace
 
 PrinterNodeProgram::~PrinterNodeProgram() {

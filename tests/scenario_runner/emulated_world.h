@@ -5,6 +5,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -14,6 +15,24 @@
 #include "platform/unique_handle.h"
 #include "tests/scenario_runner/scenario.h"
 #include "tests/scenario_runner/scenario_world.h"
+
+// The other program of a scenario, played in this process: it has the
+// cutter open and its file's writes queued, in chunks as the program sends
+// them, before the program starts.
+class OtherProgram {
+  public:
+    void Start(const std::string& file, const std::wstring& devicePath,
+               std::vector<std::string>* problems);
+    // Waits until the cutter has no write pending (`pending` says how many
+    // it has), then closes it; a write that failed is a problem.
+    void Finish(const std::function<int()>& pending, std::vector<std::string>* problems);
+
+  private:
+    std::string bytes;
+    platform::UniqueHandle file;
+    WINUSB_INTERFACE_HANDLE usb = nullptr;
+    std::deque<OVERLAPPED> writes;  // stay where they are while pending
+};
 
 class EmulatedWorld : public ScenarioWorld {
   public:

@@ -4,8 +4,8 @@
 // devices through libusb (tests/host_usb/host_world.h).
 #pragma once
 
+#include <chrono>
 #include <deque>
-#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -39,20 +39,5 @@ class ScenarioWorld {
 void MakeJobsAndFaults(const scenario::Scenario& s, const std::string& jobFolder,
                        std::deque<platform::UniqueHandle>* locks);
 
-// The other program of a scenario, played in this process: it has the
-// cutter open and its file's writes queued, in chunks as the program sends
-// them, before the program starts.
-class OtherProgram {
-  public:
-    void Start(const std::string& file, const std::wstring& devicePath,
-               std::vector<std::string>* problems);
-    // Waits until the cutter has no write pending (`pending` says how many
-    // it has), then closes it; a write that failed is a problem.
-    void Finish(const std::function<int()>& pending, std::vector<std::string>* problems);
-
-  private:
-    std::vector<unsigned char> bytes;
-    platform::UniqueHandle file;
-    WINUSB_INTERFACE_HANDLE usb = nullptr;
-    std::deque<OVERLAPPED> writes;  // stay where they are while pending
-};
+// The other program of a scenario has sent its file within this.
+constexpr std::chrono::seconds kOtherProgramDeadline(60);
