@@ -188,6 +188,9 @@ class Player {
             case Kind::Unplug:
                 world.Unplug(step.number);
                 return true;
+            case Kind::Grow:
+                GrowJob(*s.FindJob(step.text), jobFolder);
+                return true;
         }
         return true;
     }

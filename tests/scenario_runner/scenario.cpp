@@ -132,7 +132,8 @@ class Reader {
         if (first == "expect") return ReadExpect(error);
         if (first == "on" && Is(1, "wine")) return ReadOnWine(error);
         if (first == "choose" || first == "type" || first == "press" || first == "wait" ||
-            first == "plug" || first == "unplug" || first == "move" || first == "send") {
+            first == "plug" || first == "unplug" || first == "move" || first == "send" ||
+            first == "grow") {
             return ReadAction(error);
         }
         if (first == "exit") return ReadExit();
@@ -178,7 +179,7 @@ class Reader {
         return true;
     }
 
-    // job NAME: SIZE bytes [locked]; NAME may hold blanks
+    // job NAME: SIZE bytes [locked] [grows N]; NAME may hold blanks
     bool ReadJob() {
         Job job;
         std::size_t i = 1;
@@ -187,14 +188,24 @@ class Reader {
             if (job.name.back() == ':') break;
         }
         unsigned long size = 0;
-        const std::size_t after = Count() - i - 1;  // SIZE bytes [locked]
         if (i >= Count() || job.name.size() < 2 || !ParseNumber(Word(i + 1), 10, &size) ||
-            !Is(i + 2, "bytes") || after < 2 || after > 3 || (after == 3 && !Is(i + 3, "locked"))) {
+            !Is(i + 2, "bytes")) {
             return false;
+        }
+        for (i += 3; i < Count(); ++i) {
+            unsigned long grows = 0;
+            if (Is(i, "locked") && !job.locked) {
+                job.locked = true;
+            } else if (Is(i, "grows") && job.grows == 0 && ParseNumber(Word(i + 1), 10, &grows) &&
+                       grows > 0) {
+                job.grows = static_cast<std::uint32_t>(grows);
+                ++i;
+            } else {
+                return false;
+            }
         }
         job.name.pop_back();
         job.size = static_cast<std::uint32_t>(size);
-        job.locked = after == 3;
         s.jobs.push_back(job);
         return true;
     }
@@ -320,6 +331,9 @@ class Reader {
         } else if ((verb == "plug" || verb == "unplug") && Is(1, "cutter") && Count() == 3 &&
                    ParseNumber(Word(2), 10, &number)) {
             step.kind = verb == "plug" ? Step::Kind::Plug : Step::Kind::Unplug;
+        } else if (verb == "grow" && Count() >= 2) {
+            step.kind = Step::Kind::Grow;
+            step.text = Rest(1);
         } else {
             *error = "cannot do \"" + Rest(0) + "\" here";
             return false;
@@ -412,6 +426,11 @@ bool CheckReferences(const Scenario& s, std::string* error) {
             s.FindCutter(step.number) == nullptr) {
             *error =
                 "line " + std::to_string(step.line) + ": no cutter " + std::to_string(step.number);
+            return false;
+        }
+        const Job* job = step.kind == Step::Kind::Grow ? s.FindJob(step.text) : nullptr;
+        if (step.kind == Step::Kind::Grow && (job == nullptr || job->grows == 0)) {
+            *error = "line " + std::to_string(step.line) + ": no job " + step.text + " that grows";
             return false;
         }
     }
@@ -512,7 +531,7 @@ std::string Expand(const std::string& text, const std::string& jobFolder) {
 }
 
 std::string JobBytes(const Job& job) {
-    return JobPattern(job.size, job.name.size());
+    return JobPattern(std::size_t{job.size} + job.grows, job.name.size());
 }
 
 std::string Escape(const std::string& text) {

@@ -28,6 +28,8 @@ struct Job {
     std::string name;  // file name in the runner's job folder
     std::uint32_t size = 0;
     bool locked = false;  // held open by another process without sharing
+    // Bytes its producer appends at a "grow" step, while the program sends it.
+    std::uint32_t grows = 0;
 };
 
 struct Fault {
@@ -58,6 +60,7 @@ struct Step {
         // `number`: the person drags the progress dialog, a modal move loop,
         // until the bar shows this percentage, then lets go
         MoveUntil,
+        Grow,  // `text`: the job whose producer appends its `grows` bytes now
     };
     Kind kind = Kind::Begin;
     Place place = Place::FileDialog;
@@ -132,7 +135,9 @@ bool Load(const std::string& path, Scenario* scenario, std::string* error);
 // platform's separator.
 std::string Expand(const std::string& text, const std::string& jobFolder);
 
-// The bytes of job `job`: a pattern that shows a misplaced or repeated chunk.
+// The bytes of job `job` once it has grown: a pattern that shows a misplaced
+// or repeated chunk. Its first `size` bytes are there before the program
+// starts; the rest is what a "grow" step appends.
 std::string JobBytes(const Job& job);
 
 // C-style escapes as the scenario files write them: \r \n \t \" \\.

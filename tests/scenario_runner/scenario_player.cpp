@@ -157,6 +157,10 @@ class Player {
                 const int percent = step.number;
                 return emu::Call([this, percent] { StartMove(percent); });
             }
+            case Kind::Grow: {
+                const scenario::Job* job = s.FindJob(step.text);
+                return emu::Call([this, job] { GrowJob(*job, jobFolder); });
+            }
             default:
                 return emu::Call([] {});
         }

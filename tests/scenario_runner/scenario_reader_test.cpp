@@ -12,13 +12,14 @@ TEST(ScenarioReader, ReadsEveryPartOfAScenario) {
     const std::string text =
         "title: Two cutters\n"
         "cutter 2: 2E7A:4C05 serial 00B7 port 2 slow 40 absent close-fails other-driver\n"
-        "job plot job.plt: 300 bytes locked\n"
+        "job plot job.plt: 300 bytes locked grows 50\n"
         "fault: WinUsb_Initialize call 1 fails with 31 2 times\n"
         "command line: \"{plot job.plt}\" {x*3}\n"
         "other program: {plot job.plt}\n"
         "file dialog\n"
         "  expect list \"A \\\"1\\\"\" \"B\"   # comment\n"
         "  choose output 2\n"
+        "  grow plot job.plt\n"
         "message box\n"
         "  expect \"Unable (x.\\r\\n)\"\n"
         "  on wine \"Unable (y.\\r\\n)\"\n"
@@ -38,16 +39,20 @@ TEST(ScenarioReader, ReadsEveryPartOfAScenario) {
     EXPECT_TRUE(s.cutters[0].absent && s.cutters[0].closeFails && s.cutters[0].otherDriver);
     EXPECT_EQ(s.jobs.at(0).name, "plot job.plt");
     EXPECT_TRUE(s.jobs.at(0).locked);
+    EXPECT_EQ(s.jobs.at(0).grows, 50u);
+    EXPECT_EQ(scenario::JobBytes(s.jobs.at(0)).size(), 350u);
     EXPECT_EQ(s.faults.at(0).times, 2u);
     EXPECT_EQ(scenario::Expand(s.commandLine, "C:\\j\\"), "\"C:\\j\\plot job.plt\" xxx");
     EXPECT_TRUE(s.hasOtherProgram);
     EXPECT_EQ(s.otherProgram, "{plot job.plt}");
-    ASSERT_EQ(s.steps.size(), 6u);
+    ASSERT_EQ(s.steps.size(), 7u);
     EXPECT_EQ(s.steps[1].text, "\"A \\\"1\\\"\" \"B\"");
     EXPECT_EQ(s.steps[2].kind, Step::Kind::ChooseOutput);
     EXPECT_EQ(s.steps[2].number, 2);
-    EXPECT_EQ(s.steps[4].Expected(false), "Unable (x.\r\n)");
-    EXPECT_EQ(s.steps[4].Expected(true), "Unable (y.\r\n)");
+    EXPECT_EQ(s.steps[3].kind, Step::Kind::Grow);
+    EXPECT_EQ(s.steps[3].text, "plot job.plt");
+    EXPECT_EQ(s.steps[5].Expected(false), "Unable (x.\r\n)");
+    EXPECT_EQ(s.steps[5].Expected(true), "Unable (y.\r\n)");
     EXPECT_EQ(s.exitCode, 1);
     EXPECT_EQ(s.received.at(0).kind, scenario::Received::Kind::Part);
     EXPECT_EQ(s.received.at(0).job, "plot job.plt");
@@ -67,6 +72,8 @@ TEST(ScenarioReader, MistakesNameTheirLine) {
         {"file dialog\n  expect title \"x\n", "x:2: a text without its closing quote"},
         {"file dialog\n  press Send\n", "x: no \"exit\" line"},
         {"exit 0\ncutter 3 got nothing\n", "x: a \"got\" line names a cutter"},
+        {"job j: 9 bytes grows 0\nexit 0\n", "x:1: cannot read this line"},
+        {"job j: 9 bytes\nprogress\n  grow j\nexit 0\n", "x: line 3: no job j that grows"},
     };
     for (const auto& c : cases) {
         scenario::Scenario s;

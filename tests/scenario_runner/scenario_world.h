@@ -39,5 +39,9 @@ class ScenarioWorld {
 void MakeJobsAndFaults(const scenario::Scenario& s, const std::string& jobFolder,
                        std::deque<platform::UniqueHandle>* locks);
 
+// A "grow" step: the producer of `job`, a program not kept to the share mode
+// the program opened the file with, appends the rest of its bytes now.
+void GrowJob(const scenario::Job& job, const std::string& jobFolder);
+
 // The other program of a scenario has sent its file within this.
 constexpr std::chrono::seconds kOtherProgramDeadline(60);

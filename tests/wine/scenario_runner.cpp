@@ -162,7 +162,7 @@ class Runner {
         CreateFolders(Widen(jobFolder.substr(0, jobFolder.size() - 1)));
         for (const scenario::Job& job : s.jobs) {
             const std::wstring path = Widen(jobFolder + job.name);
-            if (!WriteWholeFile(path, scenario::JobBytes(job))) {
+            if (!WriteWholeFile(path, scenario::JobBytes(job).substr(0, job.size))) {
                 Problem("cannot write the job file " + jobFolder + job.name);
                 return false;
             }
@@ -519,6 +519,33 @@ class Runner {
         }
     }
 
+    // The job's producer runs outside Wine (scripts/wine-scenarios). Wine
+    // keeps a Windows program to the share mode the program opened the file
+    // with, as Windows does, but not a Unix one, as a file server does not
+    // keep its other clients to it. The bytes go beside the job, whole before
+    // they are named; the producer appends them and removes their file.
+    bool Grow(const scenario::Step& step) {
+        const scenario::Job& job = *s.FindJob(step.text);
+        const std::wstring growth = Widen(jobFolder + job.name + ".growth");
+        const std::wstring writing = growth + L".part";
+        if (!WriteWholeFile(writing, scenario::JobBytes(job).substr(job.size)) ||
+            !MoveFileExW(writing.c_str(), growth.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+            Problem(step, "cannot hand what " + job.name + " grows by to its producer");
+            return false;
+        }
+        const auto deadline = Clock::now() + kPatience;
+        while (GetFileAttributesW(growth.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            if (Clock::now() >= deadline) {
+                Problem(step, "its producer (scripts/wine-scenarios) had not grown " + job.name +
+                                  " within " + Seconds(kPatience));
+                return false;
+            }
+            // Closely, as for the bar: the transfer goes on meanwhile.
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return true;
+    }
+
     bool Press(const scenario::Step& step) {
         if (place == scenario::Place::MessageBox) {
             PressOk(current);
@@ -612,6 +639,8 @@ class Runner {
                 return SetEventOf(step, L"plug");
             case Kind::Unplug:
                 return SetEventOf(step, L"unplug");
+            case Kind::Grow:
+                return Grow(step);
         }
         return false;
     }
