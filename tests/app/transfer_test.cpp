@@ -5,7 +5,6 @@
 #include <stdexcept>
 
 #include <csignal>
-#include <fstream>
 #include <future>
 #include <memory>
 
@@ -244,30 +243,6 @@ TEST_F(FrontEnd, FailingMessageLoopEndsTheTransferAsFailed) {
 }  // namespace
 
 namespace {
-
-// A producer still writing the job: the file is sent as far as it reaches,
-// and the bar, which stops at 100, is not waited for past it. The file grows
-// on the worker, as the third chunk is read, so the reads cannot have reached
-// the old end first.
-const std::string* growingJob = nullptr;
-
-void GrowBeforeTheThirdRead(const char* function) {
-    if (std::string(function) == "ReadFile" && emu::CallCount("ReadFile") == 2)
-        std::ofstream(*growingJob, std::ios::binary | std::ios::app) << JobPattern(3000, 1);
-}
-
-TEST_F(FrontEnd, FileThatGrowsWhileItIsSentIsSentWholeAndEnds) {
-    auto cutter = PlugCutter(1, "01");
-    const std::string job = MakeJob(5000);
-    growingJob = &job;
-    emu::ObserveCalls(GrowBeforeTheThirdRead);
-    const int exitCode = Run(Wide(job));
-    emu::ObserveCalls(nullptr);
-    EXPECT_EQ(exitCode, 0);
-    EXPECT_EQ(ReadWholeFile(job).size(), 8000u);
-    EXPECT_TRUE(Received(*cutter) == ReadWholeFile(job)) << "bytes differ";
-    EXPECT_TRUE(MessageTexts().empty());
-}
 
 // Ctrl+C after the cutter is chosen but before the progress dialog (a
 // command line with one cutter opens it first): the dialog is cancelled as
