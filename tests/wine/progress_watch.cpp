@@ -1,10 +1,11 @@
 // Loaded into the program under test by a thread hook of dialog_probe or
 // scenario_runner: sees every position the program gives its progress bar,
 // on the program's own thread, and what its progress dialog shows, and keeps
-// them in memory the hooking process shares. The probe cannot ask the
-// bar itself at the end: the program destroys the dialog right after the
-// last position, without pumping messages in between. It also measures a
-// static text in the control's own font when the probe asks.
+// them in memory the hooking process shares. The probe cannot ask the bar
+// itself at the end: the program destroys the dialog right after the last
+// position, without pumping messages in between. Where the runner asks, it
+// holds the thread at a position until the runner has acted there. It also
+// measures a static text in the control's own font when the probe asks.
 #include "platform/win32.h"
 #include "resources/resource.h"
 #include "tests/wine/progress_watch.h"
@@ -57,6 +58,19 @@ void RememberBox(HWND box) {
     InterlockedIncrement(&record->boxCount);
 }
 
+// Stops the thread at every hold that `position` has reached, each until
+// the runner lets it go.
+void HoldAt(LONG position) {
+    ProgressRecord* record = Record();
+    if (record == nullptr) return;
+    while (record->held < record->holdCount && record->held < kMaxHolds &&
+           position >= record->holds[record->held]) {
+        const LONG number = InterlockedIncrement(&record->held);
+        const DWORD start = GetTickCount();
+        while (record->released < number && GetTickCount() - start < kHoldLimitMs) Sleep(1);
+    }
+}
+
 // The text of `control` against its client width, in the font the control
 // draws with. The record is mapped afresh for each answer: the DLL may stay
 // loaded in the program after an earlier probe has gone with its memory.
@@ -92,10 +106,19 @@ void MeasureText(HWND control) {
     UnmapViewOfFile(fit);
 }
 
+// Hooked into every thread of the session when the runner watches one
+// process: the others pass through untouched.
+bool Watched() {
+    const ProgressRecord* record = Record();
+    return record != nullptr &&
+           (record->process == 0 || static_cast<DWORD>(record->process) == GetCurrentProcessId());
+}
+
 }  // namespace
 
 extern "C" __declspec(dllexport) LRESULT CALLBACK
     WatchProgress(int code, WPARAM wParam, LPARAM lParam) {
+    if (!Watched()) return CallNextHookEx(nullptr, code, wParam, lParam);
     const auto* call = reinterpret_cast<const CWPRETSTRUCT*>(lParam);
     if (code == HC_ACTION && call != nullptr && call->message == WM_INITDIALOG) {
         if (GetDlgItem(call->hwnd, IDC_PROGRESS) != nullptr) RememberDialog(call->hwnd);
@@ -105,13 +128,15 @@ extern "C" __declspec(dllexport) LRESULT CALLBACK
         WCHAR name[32] = {};
         GetClassNameW(call->hwnd, name, 32);
         ProgressRecord* record = Record();
-        if (record != nullptr && lstrcmpiW(name, PROGRESS_CLASSW) == 0 &&
-            record->count < kMaxPositions) {
+        if (record != nullptr && lstrcmpiW(name, PROGRESS_CLASSW) == 0) {
             // What the bar holds now, asked of the bar itself.
             const LONG position = static_cast<LONG>(SendMessageW(call->hwnd, PBM_GETPOS, 0, 0));
-            record->positions[record->count] = position;
-            InterlockedIncrement(&record->count);
+            if (record->count < kMaxPositions) {
+                record->positions[record->count] = position;
+                InterlockedIncrement(&record->count);
+            }
             RememberDialog(GetParent(call->hwnd));
+            HoldAt(position);
         }
     }
     static const UINT measureText = RegisterWindowMessageW(kMeasureTextMessage);

@@ -8,6 +8,9 @@ constexpr const wchar_t* kProgressRecordName = L"Local\\bladepost-progress-watch
 constexpr LONG kMaxPositions = 1000;
 constexpr int kMaxDialogText = 256;
 constexpr LONG kMaxBoxes = 8;
+constexpr LONG kMaxHolds = 8;
+// A hold ends by itself after this, should the runner have gone.
+constexpr DWORD kHoldLimitMs = 60000;
 // The static that holds a message box's text.
 constexpr int kMessageBoxTextId = 0xFFFF;
 
@@ -18,6 +21,9 @@ struct BoxRecord {
 };
 
 struct ProgressRecord {
+    // The process watched, where every thread is hooked; 0: only the thread
+    // hooked is.
+    LONG process;
     volatile LONG count;  // positions written so far
     LONG positions[kMaxPositions];
     // What the progress dialog showed when last seen: a fast transfer may
@@ -31,6 +37,14 @@ struct ProgressRecord {
     // closes by itself at once is still seen.
     volatile LONG boxCount;
     BoxRecord boxes[kMaxBoxes];
+    // Positions the runner must act at, in order (`holds`, set before the
+    // program starts). The hooked thread stops in the call that took the
+    // bar there, as a person would need the program to, until the runner
+    // has acted: `held` counts the holds reached, `released` those let go.
+    LONG holdCount;
+    LONG holds[kMaxHolds];
+    volatile LONG held;
+    volatile LONG released;
 };
 
 // A static text measured on the program's own thread: a font handle is only

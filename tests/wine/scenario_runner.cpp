@@ -139,6 +139,7 @@ class Runner {
     Runner& operator=(const Runner&) = delete;
 
     scenario::Observed Run() {
+        watch.HoldAt(HoldPositions());
         if (Prepare() && Start()) {
             const bool played = Play();
             Finish(played);
@@ -222,8 +223,8 @@ class Runner {
         return true;
     }
 
-    // Starts the program held, creates its cutters' events, lets it run and
-    // hooks its thread.
+    // Starts the program held, creates its cutters' events, hooks it and
+    // lets it run.
     bool Start() {
         std::wstring commandLine =
             L"\"" + exe + L"\" " + Widen(scenario::Expand(s.commandLine, jobFolder));
@@ -252,26 +253,13 @@ class Runner {
                 events[{cutter.number, std::wstring(what)}] = event;
             }
         }
-        ResumeThread(process.hThread);
-        // A hook on a thread that has no message queue yet never fires under
-        // Wine: the queue comes with the program's first call into the
-        // windowing system, long before its first dialog. Until then a
-        // message cannot be posted to the thread.
-        const auto deadline = Clock::now() + kPatience;
-        while (!PostThreadMessageW(process.dwThreadId, WM_NULL, 0, 0)) {
-            if (Ended() || Clock::now() >= deadline) {
-                Problem("the program's thread had no message queue within " + Seconds(kPatience) +
-                        (Ended() ? " (it ended)" : ""));
-                return false;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        const std::string hooked = watch.Hook(process.dwThreadId);
+        const std::string hooked = watch.HookProcess(process.dwProcessId);
         if (!hooked.empty()) {
             Problem(hooked);
             TerminateProcess(process.hProcess, 1);
             return false;
         }
+        ResumeThread(process.hThread);
         return true;
     }
 
@@ -488,20 +476,30 @@ class Runner {
         return reached;
     }
 
+    // Where the steps act at a position: progress_watch.dll holds the
+    // program's thread there, in the call that set the bar, until they have
+    // (as the GTK runner holds its desktop), so a fast cutter cannot finish
+    // first and a busy machine cannot make the runner late.
+    std::vector<long> HoldPositions() const {
+        std::vector<long> positions;
+        for (const scenario::Step& step : s.steps) {
+            if (step.kind == Kind::WaitFor || step.kind == Kind::MoveUntil) {
+                positions.push_back(step.number);
+            }
+        }
+        return positions;
+    }
+
+    // Waits until the program is held at the step's position.
     bool WaitForBar(const scenario::Step& step) {
         const long wanted = step.number;
+        const long hold = ++holdsWaited;  // this step's, counted from 1
         const auto deadline = Clock::now() + kPatience;
         for (;;) {
-            // Gone first, then the positions: the last ones come just before.
+            // Gone first, then the hold: the dialog cannot go while held.
             const bool gone = current == nullptr || !IsWindow(current) || Ended();
-            long position = watch.Highest();
-            if (!gone) {
-                bool answered = false;
-                const long now = static_cast<long>(
-                    Ask(DescendantWithId(current, IDC_PROGRESS), PBM_GETPOS, 0, 0, &answered));
-                if (answered) position = std::max(position, now);
-            }
-            if (position >= wanted) return true;
+            if (watch.Held() >= hold) return true;
+            const long position = watch.Highest();
             if (gone) {
                 Problem(step, "the progress dialog closed with the bar at " +
                                   std::to_string(position) + "%, before " + std::to_string(wanted) +
@@ -513,8 +511,6 @@ class Runner {
                                   std::to_string(wanted) + "%, after " + Seconds(kPatience));
                 return false;
             }
-            // Closely: the step that follows must come before the transfer
-            // moves on much.
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     }
@@ -601,6 +597,12 @@ class Runner {
 
     bool Act(std::size_t index) {
         const scenario::Step& step = s.steps[index];
+        // The program goes on from where it was held once a new place or
+        // position comes.
+        if (step.kind == Kind::Begin || step.kind == Kind::WaitFor ||
+            step.kind == Kind::MoveUntil) {
+            watch.Release();
+        }
         switch (step.kind) {
             case Kind::Begin:
                 return Begin(step);
@@ -646,10 +648,10 @@ class Runner {
     }
 
     bool Play() {
-        for (std::size_t i = 0; i < s.steps.size(); ++i) {
-            if (!Act(i)) return false;
-        }
-        return true;
+        bool played = true;
+        for (std::size_t i = 0; i < s.steps.size() && played; ++i) played = Act(i);
+        watch.Release();
+        return played;
     }
 
     // Waits for the program to end, closing with OK every message box that
@@ -708,6 +710,7 @@ class Runner {
     std::vector<HANDLE> locks;    // job files held without sharing
     std::map<std::pair<int, std::wstring>, HANDLE> events;  // by cutter and "plug"/"unplug"
     ProgressWatch watch;
+    long holdsWaited = 0;  // the positions waited for so far
     scenario::Place place = scenario::Place::FileDialog;
     HWND current = nullptr;  // the window of the current place
     HWND lastFileDialog = nullptr;

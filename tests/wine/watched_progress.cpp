@@ -41,6 +41,11 @@ std::string ProgressWatch::Hook(DWORD thread) {
     return "";
 }
 
+std::string ProgressWatch::HookProcess(DWORD process) {
+    if (record != nullptr) record->process = static_cast<LONG>(process);
+    return Hook(0);
+}
+
 std::vector<LONG> ProgressWatch::Positions() const {
     if (record == nullptr) return {};
     const LONG count = std::min<LONG>(LONG{record->count}, kMaxPositions);
@@ -62,6 +67,18 @@ std::string ProgressWatch::Title() const {
 
 std::string ProgressWatch::Text() const {
     return Shown() ? Narrow(record->text) : "";
+}
+
+void ProgressWatch::HoldAt(const std::vector<long>& positions) {
+    if (record == nullptr) return;
+    const std::size_t count = std::min<std::size_t>(positions.size(), kMaxHolds);
+    std::copy(positions.begin(), positions.begin() + static_cast<std::ptrdiff_t>(count),
+              record->holds);
+    record->holdCount = static_cast<LONG>(count);
+}
+
+void ProgressWatch::Release() {
+    if (record != nullptr) InterlockedExchange(&record->released, record->held);
 }
 
 std::vector<ProgressWatch::Box> ProgressWatch::Boxes() const {

@@ -2,7 +2,8 @@
 // scenario_runner: hooked into the program's user-interface thread, the
 // DLL records every position the program gives its progress bar (the last
 // one included), what the progress dialog showed, and each message box,
-// even when a window came and went between two looks.
+// even when a window came and went between two looks. It can hold that
+// thread at chosen positions, for the runner to act at that very moment.
 #pragma once
 
 #include <string>
@@ -21,6 +22,11 @@ class ProgressWatch {
 
     // Hooks thread `thread` of the program; empty on success, else why not.
     std::string Hook(DWORD thread);
+    // Hooks every thread of the session for `process`, which is created
+    // suspended and not yet resumed: from its first message on, however
+    // fast it runs. (A thread hook can only come once the thread has a
+    // message queue, which under Wine it has not while suspended.)
+    std::string HookProcess(DWORD process);
 
     std::vector<LONG> Positions() const;
     // The highest position the bar took; -1 if none.
@@ -36,6 +42,14 @@ class ProgressWatch {
         std::string text;
         std::string caption;
     };
+    // Holds the program's thread at these bar positions, in order, each
+    // until Release(); set before the program starts.
+    void HoldAt(const std::vector<long>& positions);
+    // How many of them the program has reached (and is held at the last).
+    long Held() const { return record != nullptr ? record->held : 0; }
+    // Lets the program go on from every hold it has reached.
+    void Release();
+
     // The message boxes the program's thread made, in order.
     std::vector<Box> Boxes() const;
 
