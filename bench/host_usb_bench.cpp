@@ -12,13 +12,13 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <functional>
 #include <stdexcept>
 #include <sys/resource.h>
 
 #include <thread>
 #include <vector>
 
+#include "bench/chained_writes.h"
 #include "tests/host_usb/emulated_usb.h"
 #include "usb/usb_listener.h"
 
@@ -38,18 +38,7 @@ double ThroughTheProgram(int writes) {
     auto device = listener.connectedCutters.begin()->second;
     device->AsyncOpen();
     if (!device->IsOpen()) throw std::runtime_error("cannot open the cutter");
-    std::vector<unsigned char> chunk(kChunk, 0x5A);
-    int left = writes;
-    std::function<void(bool)> next = [&](bool ok) {
-        if (!ok) throw std::runtime_error("write failed");
-        if (--left > 0) device->AsyncWrite(chunk.data(), kChunk, next);
-    };
-    const auto start = Clock::now();
-    device->AsyncWrite(chunk.data(), kChunk, next);
-    listener.ioService.run();
-    const std::chrono::duration<double> elapsed = Clock::now() - start;
-    device->Close();
-    return writes / elapsed.count();
+    return writes / ChainWrites(listener.ioService, *device, writes, kChunk);
 }
 
 void LIBUSB_CALL Done(libusb_transfer* transfer) {

@@ -4,9 +4,9 @@
 // WinUsb_WritePipe and the completion port directly on the same cutter).
 #include <chrono>
 #include <cstdio>
-#include <functional>
 #include <vector>
 
+#include "bench/chained_writes.h"
 #include "platform/emu/control.h"
 #include "platform/emu/buses/virtual/virtual_usb.h"
 #include "tests/support/device_factory.h"
@@ -23,18 +23,7 @@ double SendThroughService(emu::VirtualDevice& cutter, int writes) {
     auto device = MakeDevice(service, cutter);
     device->AsyncOpen();
     if (!device->IsOpen()) throw std::runtime_error("cannot open the virtual cutter");
-    std::vector<unsigned char> chunk(kChunk, 0x5A);
-    int left = writes;
-    std::function<void(bool)> next = [&](bool ok) {
-        if (!ok) throw std::runtime_error("write failed");
-        if (--left > 0) device->AsyncWrite(chunk.data(), kChunk, next);
-    };
-    const auto start = Clock::now();
-    device->AsyncWrite(chunk.data(), kChunk, next);
-    service.run();
-    const std::chrono::duration<double> elapsed = Clock::now() - start;
-    device->Close();
-    return elapsed.count();
+    return ChainWrites(service, *device, writes, kChunk);
 }
 
 // The same writes with nothing between the sender and the port.
