@@ -88,7 +88,9 @@ HANDLE WINAPI CreateIoCompletionPort(HANDLE fileHandle, HANDLE existingPort,
         return emu::InsertHandle(std::make_shared<emu::CompletionPort>());
     }
     auto object = emu::LookupHandleAs<emu::OverlappedObject>(fileHandle);
-    auto port = emu::LookupHandleAs<emu::CompletionPort>(existingPort);
+    // Without an existing port, Windows makes one and binds the file to it.
+    auto port = existingPort == nullptr ? std::make_shared<emu::CompletionPort>()
+                                        : emu::LookupHandleAs<emu::CompletionPort>(existingPort);
     if (!object || !port) {
         SetLastError(ERROR_INVALID_HANDLE);
         return nullptr;
@@ -97,7 +99,7 @@ HANDLE WINAPI CreateIoCompletionPort(HANDLE fileHandle, HANDLE existingPort,
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    return existingPort;
+    return existingPort != nullptr ? existingPort : emu::InsertHandle(port);
 }
 
 BOOL WINAPI GetQueuedCompletionStatus(HANDLE portHandle, LPDWORD bytesTransferred,
