@@ -4,6 +4,7 @@
 // cutter. Shared by the runners that play the table in-process.
 #pragma once
 
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <map>
@@ -18,20 +19,34 @@
 
 // The other program of a scenario, played in this process: it has the
 // cutter open and its file's writes queued, in chunks as the program sends
-// them, before the program starts.
+// them, before the program starts. Its OVERLAPPEDs are the device's until
+// their completions have come off its port, as on Windows: so it waits for
+// them before it lets them go, never for the device's queue to look empty.
 class OtherProgram {
   public:
+    OtherProgram() = default;
+    OtherProgram(const OtherProgram&) = delete;
+    OtherProgram& operator=(const OtherProgram&) = delete;
+    ~OtherProgram();
+
     void Start(const std::string& file, const std::wstring& devicePath,
                std::vector<std::string>* problems);
-    // Waits until the cutter has no write pending (`pending` says how many
-    // it has), then closes it; a write that failed is a problem.
-    void Finish(const std::function<int()>& pending, std::vector<std::string>* problems);
+    // Waits until each write has ended, then closes the cutter; a write that
+    // failed or did not end is a problem.
+    void Finish(std::vector<std::string>* problems);
 
   private:
+    // Takes completions off the port until none is outstanding or `deadline`;
+    // the first failure's error goes to `failure`.
+    void AwaitWrites(std::chrono::steady_clock::time_point deadline, DWORD* failure);
+    void Close();
+
     std::string bytes;
     platform::UniqueHandle file;
+    platform::UniqueHandle port;
     WINUSB_INTERFACE_HANDLE usb = nullptr;
     std::deque<OVERLAPPED> writes;  // stay where they are while pending
+    std::size_t outstanding = 0;
 };
 
 class EmulatedWorld : public ScenarioWorld {
