@@ -6,7 +6,6 @@
 
 #include <chrono>
 #include <deque>
-#include <functional>
 #include <map>
 #include <memory>
 #include <string>
